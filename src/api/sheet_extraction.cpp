@@ -1,0 +1,163 @@
+#include "api/sheet_extraction.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <future>
+#include <thread>
+#include <vector>
+
+#include "api/workbook_state.h"
+#include "cells/column_map.h"
+#include "parse/row_blocks.h"
+#include "parse/row_parser.h"
+#include "parse/xml_scan.h"
+#include "pool/thread_pool.h"
+
+namespace tabulon {
+namespace {
+
+// Rows up to the format's last row get a slot of retMT; a row numbered
+// beyond it (only damaged files have one) is still rendered, after them,
+// so that one absurd number cannot make the slot table huge.
+constexpr std::int64_t kLastSlotRow = 1048576;
+
+struct Placed {
+  std::int64_t number;
+  std::string* line;
+};
+
+// Resolves row numbers (a row without one follows the previous row),
+// places every row that holds a value, widens lines to the sheet's final
+// width, and joins them into out.
+void join(std::vector<std::vector<RowLine>>& blocks, std::uint32_t width) {
+  std::uint32_t finalWidth = width;
+  // Sized by the rows present, not by the dimension, which may overstate.
+  std::int64_t lastSlot = 0;
+  std::int64_t previous = 0;
+  for (auto& rows : blocks) {
+    for (RowLine& row : rows) {
+      std::int64_t number = row.numbered ? row.number : previous + 1;
+      previous = number;
+      row.number = static_cast<std::int32_t>(std::clamp<std::int64_t>(number, -1, INT_MAX));
+      if (number > INT_MAX) row.hasValue = false;  // beyond any row a host can be told of
+      if (!row.hasValue || number < 0) continue;
+      finalWidth = std::max(finalWidth, row.fields);
+      if (number <= kLastSlotRow) lastSlot = std::max(lastSlot, number);
+    }
+  }
+
+  retMT.resize(static_cast<std::size_t>(lastSlot) + 1);
+  std::vector<Placed> beyond;
+  for (auto& rows : blocks) {
+    for (RowLine& row : rows) {
+      if (!row.hasValue || row.number < 0) continue;
+      if (row.fields < finalWidth) row.line.append(finalWidth - row.fields, ';');
+      raiseMaximum(max_row, row.number);
+      raiseMaximum(max_col, static_cast<int>(row.maxColumn));
+      if (row.number <= kLastSlotRow) {
+        retMT[static_cast<std::size_t>(row.number)] = std::move(row.line);
+      } else {
+        beyond.push_back({row.number, &row.line});
+      }
+    }
+  }
+  // Of rows with equal numbers the later one wins, as in the slots.
+  std::stable_sort(beyond.begin(), beyond.end(),
+                   [](const Placed& a, const Placed& b) { return a.number < b.number; });
+
+  std::size_t total = 0;
+  for (const std::string& line : retMT) total += line.empty() ? 0 : line.size() + 1;
+  for (const Placed& p : beyond) total += p.line->size() + 1;
+  out.reserve(total);
+  for (const std::string& line : retMT) {
+    if (line.empty()) continue;
+    out += line;
+    out += '\n';
+  }
+  for (std::size_t i = 0; i < beyond.size(); ++i) {
+    if (i + 1 < beyond.size() && beyond[i + 1].number == beyond[i].number) continue;
+    out += *beyond[i].line;
+    out += '\n';
+  }
+  max_abs_col = finalWidth;
+}
+
+}  // namespace
+
+unsigned hardwareThreads() {
+  unsigned n = std::thread::hardware_concurrency();
+  return n == 0 ? 1 : n;
+}
+
+std::string_view findDimension(std::string_view sheetXml) {
+  xml::Tag tag;
+  std::size_t pos = 0;
+  while (xml::nextTag(sheetXml, pos, tag)) {
+    if (tag.localName == "sheetData" || tag.localName == "row") break;
+    if (tag.localName == "dimension" && !tag.closing) {
+      std::string_view ref;
+      if (xml::attribute(tag.attributes, "ref", ref)) return ref;
+      break;
+    }
+    pos = tag.end;
+  }
+  return {};
+}
+
+const char* renderSheet(std::string_view sheetXml, unsigned blocks) {
+  std::vector<unsigned long> extent = ExcelRangeToRC(findDimension(sheetXml));
+  std::uint32_t width = static_cast<std::uint32_t>(std::min<unsigned long>(extent[3], kLastMappedColumn));
+  max_abs_col = width;
+
+  SheetContext context;
+  context.sharedStrings = &SharedStrings;
+  context.styles = &Styles;
+  context.date1904 = Date1904;
+  context.width = width;
+
+  std::vector<std::string_view> pieces = cutRowBlocks(sheetXml, std::max(1u, blocks));
+  std::vector<std::vector<RowLine>> results(pieces.size());
+  if (pieces.size() == 1) {
+    parseRowBlock(pieces[0], context, results[0]);
+  } else {
+    std::vector<std::future<void>> done;
+    done.reserve(pieces.size());
+    {
+      thread_pool pool(static_cast<unsigned>(pieces.size()));
+      for (std::size_t i = 0; i < pieces.size(); ++i)
+        done.push_back(pool.submit([&, i] { parseRowBlock(pieces[i], context, results[i]); }));
+      pool.wait_for_jobs();
+    }
+    // A job can fail only by running out of memory; the sheet then fails
+    // as a whole rather than coming back with rows missing.
+    for (std::future<void>& f : done) f.get();
+  }
+  join(results, width);
+  return out.c_str();
+}
+
+const char* extractSheet(const char* sheetName, unsigned blocks) {
+  static const char kFailed[] = "0";
+  out.clear();
+  retMT.clear();
+  try {
+    if (sheetName == nullptr) return kFailed;
+    auto found = std::find(SheetsNames.begin(), SheetsNames.end(), std::string_view(sheetName));
+    if (found == SheetsNames.end()) return kFailed;
+    std::size_t position = static_cast<std::size_t>(found - SheetsNames.begin());
+    std::string part = position < SheetsParts.size()
+                           ? SheetsParts[position]
+                           : "xl/worksheets/sheet" + std::to_string(position + 1) + ".xml";
+    if (part.empty()) return out.c_str();  // not a worksheet: no cells
+    Zippy::ZipEntry entry = xlsFile.GetEntry(part);
+    if (entry.IsDirectory()) return kFailed;
+    return renderSheet(entry.GetView(), blocks);
+  } catch (...) {
+    out.clear();
+    retMT.clear();
+    return kFailed;
+  }
+}
+
+}  // namespace tabulon

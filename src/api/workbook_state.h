@@ -1,0 +1,43 @@
+// The process-wide workbook state: what openExcel loads, what getSheetData
+// reads and renders into, and what closeExcel releases. Only the host's
+// calling thread writes it, except the row jobs' slots of retMT and the
+// two running maxima.
+#pragma once
+
+#include <atomic>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "zip/zip_archive.h"
+
+extern std::vector<std::string> SharedStrings;   // shared string table, decoded
+extern "C" std::vector<int> Styles;              // 1 per cell format that is a date format
+extern std::vector<std::string> SheetsNames;     // sheet names in workbook order
+extern std::map<std::string, unsigned long> columnMap;  // "A".."YYY" -> 1..17575
+extern "C" Zippy::ZipArchive xlsFile;            // the open workbook's archive
+extern std::string out;                          // text of the last getSheetData
+extern std::vector<std::string> retMT;           // lines of the last rendered sheet, by row number
+
+extern "C" unsigned long max_abs_col;  // field count of the sheet last rendered
+extern "C" int max_row;                // largest row number stored since load
+extern "C" int max_col;                // largest column number stored since load
+
+// Where each sheet's cells live, in the order of SheetsNames: the archive
+// entry of its worksheet part, or "" for a sheet that is not a worksheet
+// (chart, dialog or macro sheet) and so has no cells.
+extern std::vector<std::string> SheetsParts;
+
+// True when the loaded workbook counts serial dates from 1904.
+extern bool Date1904;
+
+// The text last returned by listSheets.
+extern std::string SheetsList;
+
+// Raises a running maximum shared by concurrent row jobs; never lowers it.
+inline void raiseMaximum(int& maximum, int value) {
+  std::atomic_ref<int> shared(maximum);
+  int seen = shared.load();
+  while (value > seen && !shared.compare_exchange_weak(seen, value)) {
+  }
+}

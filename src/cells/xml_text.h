@@ -1,0 +1,22 @@
+// Decoding of character data cut out of an XML part.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tabulon {
+
+// Appends raw to out with the five predefined entities (&amp; &lt; &gt;
+// &quot; &apos;) and numeric references (&#NN; &#xHH;, valid code points as
+// UTF-8) decoded once. A reference that is unknown or malformed is kept as
+// written.
+void appendDecodedXml(std::string& out, std::string_view raw);
+
+inline std::string decodeXml(std::string_view raw) {
+  std::string decoded;
+  decoded.reserve(raw.size());
+  appendDecodedXml(decoded, raw);
+  return decoded;
+}
+
+}  // namespace tabulon

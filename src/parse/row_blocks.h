@@ -1,0 +1,20 @@
+// Cutting worksheet XML into blocks of whole rows for parallel row jobs.
+#pragma once
+
+#include <string_view>
+#include <vector>
+
+namespace tabulon {
+
+// Position just past the first row end tag ("</row>", any prefix) that
+// begins at or after from; text.size() when there is none.
+std::size_t afterRowEnd(std::string_view text, std::size_t from);
+
+// Cuts text into count blocks (count >= 1): block i starts where block i-1
+// ended and ends just past the first row end tag at or after its start plus
+// text.size() / count; the last block ends at the end of the text. Blocks
+// are disjoint, cover the text in order, and never split a row; some may be
+// empty.
+std::vector<std::string_view> cutRowBlocks(std::string_view text, unsigned count);
+
+}  // namespace tabulon

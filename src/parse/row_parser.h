@@ -1,0 +1,40 @@
+// Worksheet rows to finished row lines.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Renders the rows of one block of worksheet XML into the slots of retMT,
+// reading the loaded tables; rows and cells that have no slot are skipped.
+void getWsData(std::string_view block);
+
+namespace tabulon {
+
+// What the row jobs of one sheet read; nobody changes it while they run.
+struct SheetContext {
+  const std::vector<std::string>* sharedStrings = nullptr;
+  const std::vector<int>* styles = nullptr;
+  bool date1904 = false;
+  // Fields per line as the sheet's dimension states; a row holding a cell
+  // further right gets more, and the join widens every line to match.
+  std::uint32_t width = 0;
+};
+
+// One row element of a block, in document order.
+struct RowLine {
+  std::int32_t number = 0;      // as written in r; meaningless when !numbered
+  bool numbered = false;        // false: no r, the previous row's number + 1
+  bool hasValue = false;        // at least one cell with non-empty text
+  std::uint32_t fields = 0;     // ';'-ended fields in line
+  std::uint32_t maxColumn = 0;  // largest column of a stored cell
+  std::string line;             // "" unless hasValue
+};
+
+// Every row element of the block, in document order. Text outside row
+// elements (the sheet's header and trailer) is ignored.
+void parseRowBlock(std::string_view block, const SheetContext& context,
+                   std::vector<RowLine>& rows);
+
+}  // namespace tabulon

@@ -1,0 +1,78 @@
+// The text of a sheet does not depend on how many row blocks it is cut
+// into, so it does not depend on the machine's core count.
+#include <gtest/gtest.h>
+
+#include "api/sheet_extraction.h"
+#include "parse/row_blocks.h"
+#include "support/temp_dir.h"
+#include "support/xlsx_builder.h"
+#include "tabulon.h"
+
+namespace tabulon::test {
+namespace {
+
+std::string rowsOf(int count, bool withGaps) {
+  std::string xml;
+  for (int r = 1; r <= count; ++r) {
+    std::string n = std::to_string(r);
+    // Every seventh row has no r (it follows the previous row), every
+    // eleventh repeats the previous number, which the later row overrides.
+    bool numbered = !(withGaps && r % 7 == 0);
+    xml += numbered ? "<row r=\"" + n + "\">" : "<row>";
+    xml += "<c r=\"A" + n + "\" t=\"s\"><v>" + std::to_string(r % 3) + "</v></c>";
+    xml += "<c r=\"B" + n + "\"><v>" + n + ".5</v></c>";
+    if (r % 5 == 0) xml += "<c r=\"C" + n + "\" s=\"1\"><v>" + std::to_string(40000 + r) + "</v></c>";
+    xml += "</row>";
+    if (withGaps && r % 11 == 0)
+      xml += "<row r=\"" + n + "\"><c r=\"D" + n + "\"><v>again</v></c></row>";
+  }
+  return xml;
+}
+
+void expectSameForEveryCount(const std::string& sheetXml) {
+  Workbook book;
+  book.sheets = {{"S", sheetXml}};
+  book.sharedStrings = "<si><t>zero</t></si><si><t>one</t></si><si><t>two</t></si>";
+  book.cellXfs = "<xf numFmtId=\"0\"/><xf numFmtId=\"14\"/>";
+  TempDir dir;
+  std::string path = dir.file("book.xlsx");
+  book.write(path);
+  ASSERT_EQ(openExcel(path.c_str()), 0);
+  std::string reference = extractSheet("S", 1);
+  ASSERT_FALSE(reference.empty());
+  for (unsigned blocks : {2u, 3u, 8u, 64u})
+    EXPECT_EQ(std::string(extractSheet("S", blocks)), reference) << blocks << " blocks";
+  closeExcel();
+}
+
+TEST(BlockInvariance, TwoRows) { expectSameForEveryCount(worksheet("A1:C2", rowsOf(2, false))); }
+
+TEST(BlockInvariance, RowsPackedAtTheStartOfALongText) {
+  std::string xml = worksheet("A1:C30", rowsOf(30, true));
+  xml.insert(xml.rfind("</worksheet>"), "<!--" + std::string(200000, ' ') + "-->");
+  expectSameForEveryCount(xml);
+}
+
+TEST(BlockInvariance, HundredThousandRows) {
+  expectSameForEveryCount(worksheet("A1:D100000", rowsOf(100000, true)));
+}
+
+TEST(RowBlocks, CutAtRowEnds) {
+  std::string text = "<sheetData><row r=\"1\"></row><x:row r=\"2\"></x:row ><row r=\"3\"/></sheetData>";
+  for (unsigned n : {1u, 2u, 3u, 5u, 100u}) {
+    std::vector<std::string_view> blocks = cutRowBlocks(text, n);
+    ASSERT_EQ(blocks.size(), n);
+    std::string joined;
+    for (const std::string_view& b : blocks) {
+      joined += b;
+      // Every block but the last ends just after a row end, or is empty.
+      if (&b != &blocks.back() && !b.empty()) {
+        EXPECT_TRUE(b.ends_with("</row>") || b.ends_with("</x:row >")) << b;
+      }
+    }
+    EXPECT_EQ(joined, text);
+  }
+}
+
+}  // namespace
+}  // namespace tabulon::test

@@ -1,0 +1,53 @@
+#include "cells/xml_text.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+TEST(DecodeXml, DecodesPredefinedEntitiesAndCharacterReferencesOnce) {
+  struct Case {
+    std::string raw, expected;
+  };
+  const Case cases[] = {
+      {"plain", "plain"},
+      {"", ""},
+      {"1 &lt; 2", "1 < 2"},
+      {"&amp;&lt;&gt;&quot;&apos;", "&<>\"'"},
+      {"&amp;lt;", "&lt;"},
+      {"&amp;amp;", "&amp;"},
+      {"A&amp;B", "A&B"},
+      {"&#65;&#x41;&#x4a;&#x4A;", "AAJJ"},
+      {"&#233;", "\xC3\xA9"},
+      {"&#x20AC;", "\xE2\x82\xAC"},
+      {"&#x1F600;", "\xF0\x9F\x98\x80"},
+      {"&#x10FFFF;", "\xF4\x8F\xBF\xBF"},
+      {"&#0065;", "A"},
+      {"x&#10;y", "x\ny"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(tabulon::decodeXml(c.raw), c.expected) << c.raw;
+}
+
+TEST(DecodeXml, KeepsUnknownAndMalformedReferencesAsWritten) {
+  const std::string kept[] = {
+      "&", "a & b", "trailing &", "&amp", "&lt", "&nbsp;", "&AMP;", "&unknown;",
+      "&#;", "&#x;", "&#65", "&#x41", "&#0;", "&#x0;", "&#xD800;", "&#xDFFF;",
+      "&#x110000;", "&#1114112;", "&#99999999999999999999;", "&#xFFFFFFFFFFFFFFFF41;",
+      "&#X41;", "&#x4g;", "&#-65;", "&# 65;", "_x0041_",
+  };
+  for (const std::string& raw : kept) EXPECT_EQ(tabulon::decodeXml(raw), raw) << raw;
+  // A kept reference does not stop later ones from decoding.
+  EXPECT_EQ(tabulon::decodeXml("&bad;&lt;&#xD800;&#x41;&"), "&bad;<&#xD800;A&");
+  EXPECT_EQ(tabulon::decodeXml("&&amp;"), "&&");
+}
+
+TEST(DecodeXml, AppendKeepsWhatIsAlreadyThere) {
+  std::string out = "head:";
+  tabulon::appendDecodedXml(out, "no entities");
+  tabulon::appendDecodedXml(out, "|a&gt;b");
+  tabulon::appendDecodedXml(out, std::string_view());
+  EXPECT_EQ(out, "head:no entities|a>b");
+}
+
+}  // namespace
