@@ -107,6 +107,9 @@ class ZipArchive {
   std::string path_;
   bool open_ = false;
   std::vector<Impl::ZipEntry> entries_;
+  // Size of the file at Open: no member's compressed bytes can exceed it,
+  // which bounds what a lying header can make GetEntry allocate.
+  std::uint64_t fileSize_ = 0;
 };
 
 }  // namespace Zippy
