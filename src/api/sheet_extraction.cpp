@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <climits>
+#include <condition_variable>
 #include <cstdint>
 #include <future>
+#include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -31,6 +34,8 @@ struct Placed {
 // places every row that holds a value, widens lines to the sheet's final
 // width, and joins them into out.
 void join(std::vector<std::vector<RowLine>>& blocks, std::uint32_t width) {
+  out.clear();
+  retMT.clear();
   std::uint32_t finalWidth = width;
   // Sized by the rows present, not by the dimension, which may overstate.
   std::int64_t lastSlot = 0;
@@ -83,6 +88,144 @@ void join(std::vector<std::vector<RowLine>>& blocks, std::uint32_t width) {
   max_abs_col = finalWidth;
 }
 
+// Text buffers for the blocks in flight. Reusing a few buffers keeps a big
+// sheet's text in memory that is already mapped, and bounds what is held
+// at once whatever the sheet's size.
+class BufferRing {
+ public:
+  explicit BufferRing(std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) free_.push_back(std::make_unique<std::string>());
+  }
+
+  std::unique_ptr<std::string> take() {
+    std::unique_lock lock(mutex_);
+    returned_.wait(lock, [&] { return !free_.empty(); });
+    std::unique_ptr<std::string> buffer = std::move(free_.back());
+    free_.pop_back();
+    buffer->clear();
+    return buffer;
+  }
+
+  void give(std::unique_ptr<std::string> buffer) {
+    {
+      std::lock_guard lock(mutex_);
+      free_.push_back(std::move(buffer));
+    }
+    returned_.notify_one();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable returned_;
+  std::vector<std::unique_ptr<std::string>> free_;
+};
+
+SheetContext loadedContext(std::uint32_t width) {
+  SheetContext context;
+  context.sharedStrings = &SharedStrings;
+  context.styles = &Styles;
+  context.date1904 = Date1904;
+  context.width = width;
+  return context;
+}
+
+std::uint32_t dimensionWidth(std::string_view sheetXml) {
+  std::vector<unsigned long> extent = ExcelRangeToRC(findDimension(sheetXml));
+  return static_cast<std::uint32_t>(std::min<unsigned long>(extent[3], kLastMappedColumn));
+}
+
+// Inflates the worksheet part piece by piece and hands each block of whole
+// rows to the pool as soon as it is complete, so parsing overlaps inflating
+// and the sheet's whole text is never held at once.
+const char* renderStreamed(const std::string& part, unsigned threads, std::size_t blockBytes) {
+  SheetContext context = loadedContext(0);
+  bool started = false;
+  std::vector<std::unique_ptr<std::vector<RowLine>>> results;
+  std::vector<std::future<void>> done;
+  BufferRing ring(2 * static_cast<std::size_t>(threads) + 2);
+  std::unique_ptr<std::string> current = ring.take();
+  {
+    thread_pool pool(threads);
+    // Blocks join in the order of their result slots, whatever order
+    // their jobs are submitted in.
+    auto newSlot = [&] {
+      if (!started) {
+        // The first block holds the sheet's header, and so its dimension.
+        context.width = dimensionWidth(*current);
+        max_abs_col = context.width;
+        started = true;
+      }
+      results.push_back(std::make_unique<std::vector<RowLine>>());
+      return results.back().get();
+    };
+    auto submit = [&](std::unique_ptr<std::string> text, std::vector<RowLine>* rows) {
+      auto shared = std::make_shared<std::unique_ptr<std::string>>(std::move(text));
+      done.push_back(pool.submit([&context, &ring, rows, shared] {
+        std::unique_ptr<std::string> owned = std::move(*shared);
+        try {
+          parseRowBlock(*owned, context, *rows);
+        } catch (...) {
+          ring.give(std::move(owned));
+          throw;
+        }
+        ring.give(std::move(owned));
+      }));
+    };
+
+    // A block ends just past the first row end at or after blockBytes from
+    // its start; searchFrom skips what earlier chunks showed to hold none.
+    std::size_t searchFrom = blockBytes;
+    std::vector<std::size_t> cuts;
+    xlsFile.StreamEntry(part, [&](std::string_view chunk) {
+      std::size_t before = current->size();
+      current->append(chunk);
+      if (before > searchFrom) {
+        // Only a tag that starts before the new bytes can straddle them.
+        std::size_t lt = current->rfind('<', before - 1);
+        if (lt != std::string::npos) searchFrom = std::max(searchFrom, lt);
+      }
+      cuts.clear();
+      std::string_view text(*current);
+      std::size_t start = 0;
+      while (text.size() - start >= blockBytes) {
+        std::size_t cut = afterRowEnd(text, std::min(start + searchFrom, text.size()));
+        if (cut == std::string_view::npos) break;
+        cuts.push_back(cut);
+        start = cut;
+        searchFrom = blockBytes;
+      }
+      if (cuts.empty()) return true;
+      searchFrom = blockBytes;
+      // The first block keeps the buffer; the others and the rest move out.
+      std::vector<RowLine>* first = newSlot();
+      for (std::size_t i = 1; i < cuts.size(); ++i) {
+        std::vector<RowLine>* rows = newSlot();
+        std::unique_ptr<std::string> piece = ring.take();
+        piece->assign(text.substr(cuts[i - 1], cuts[i] - cuts[i - 1]));
+        submit(std::move(piece), rows);
+      }
+      std::unique_ptr<std::string> rest = ring.take();
+      rest->assign(text.substr(cuts.back()));
+      current->resize(cuts.front());
+      submit(std::move(current), first);
+      current = std::move(rest);
+      return true;
+    });
+    std::vector<RowLine>* last = newSlot();
+    submit(std::move(current), last);
+    pool.wait_for_jobs();
+  }
+  // A job can fail only by running out of memory; the sheet then fails as
+  // a whole rather than coming back with rows missing.
+  for (std::future<void>& f : done) f.get();
+
+  std::vector<std::vector<RowLine>> blocks;
+  blocks.reserve(results.size());
+  for (auto& r : results) blocks.push_back(std::move(*r));
+  join(blocks, context.width);
+  return out.c_str();
+}
+
 }  // namespace
 
 unsigned hardwareThreads() {
@@ -106,15 +249,9 @@ std::string_view findDimension(std::string_view sheetXml) {
 }
 
 const char* renderSheet(std::string_view sheetXml, unsigned blocks) {
-  std::vector<unsigned long> extent = ExcelRangeToRC(findDimension(sheetXml));
-  std::uint32_t width = static_cast<std::uint32_t>(std::min<unsigned long>(extent[3], kLastMappedColumn));
+  std::uint32_t width = dimensionWidth(sheetXml);
   max_abs_col = width;
-
-  SheetContext context;
-  context.sharedStrings = &SharedStrings;
-  context.styles = &Styles;
-  context.date1904 = Date1904;
-  context.width = width;
+  SheetContext context = loadedContext(width);
 
   std::vector<std::string_view> pieces = cutRowBlocks(sheetXml, std::max(1u, blocks));
   std::vector<std::vector<RowLine>> results(pieces.size());
@@ -137,7 +274,7 @@ const char* renderSheet(std::string_view sheetXml, unsigned blocks) {
   return out.c_str();
 }
 
-const char* extractSheet(const char* sheetName, unsigned blocks) {
+const char* extractSheet(const char* sheetName, unsigned threads, std::size_t blockBytes) {
   static const char kFailed[] = "0";
   out.clear();
   retMT.clear();
@@ -150,9 +287,7 @@ const char* extractSheet(const char* sheetName, unsigned blocks) {
                            ? SheetsParts[position]
                            : "xl/worksheets/sheet" + std::to_string(position + 1) + ".xml";
     if (part.empty()) return out.c_str();  // not a worksheet: no cells
-    Zippy::ZipEntry entry = xlsFile.GetEntry(part);
-    if (entry.IsDirectory()) return kFailed;
-    return renderSheet(entry.GetView(), blocks);
+    return renderStreamed(part, std::max(1u, threads), std::max<std::size_t>(1, blockBytes));
   } catch (...) {
     out.clear();
     retMT.clear();

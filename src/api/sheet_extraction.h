@@ -1,6 +1,7 @@
 // Rendering one worksheet of the loaded workbook into out and retMT.
 #pragma once
 
+#include <cstddef>
 #include <string_view>
 
 namespace tabulon {
@@ -13,8 +14,12 @@ unsigned hardwareThreads();
 // failure, leaving out and retMT to the caller to reset.
 const char* renderSheet(std::string_view sheetXml, unsigned blocks);
 
-// getSheetData with an explicit number of row blocks.
-const char* extractSheet(const char* sheetName, unsigned blocks);
+// Bytes of sheet text per row job: large enough that a job's overhead does
+// not show, small enough that inflating and parsing overlap early.
+constexpr std::size_t kBlockBytes = 4u << 20;
+
+// getSheetData with an explicit number of worker threads and block size.
+const char* extractSheet(const char* sheetName, unsigned threads, std::size_t blockBytes = kBlockBytes);
 
 // The reference of the sheet's dimension element ("A1:D10"); empty when the
 // header before the rows has none.

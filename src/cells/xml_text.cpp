@@ -74,19 +74,42 @@ std::size_t decodeReference(std::string& out, std::string_view raw) {
   return pos + 1;
 }
 
+// Appends literal character data with its line ends normalised as an XML
+// reader does: "\r\n" and a lone "\r" become "\n". A carriage return that
+// is part of the text is written as a reference and survives.
+void appendLiteral(std::string& out, std::string_view raw) {
+  if (raw.empty()) return;
+  const char* cr = static_cast<const char*>(std::memchr(raw.data(), '\r', raw.size()));
+  if (cr == nullptr) {
+    out.append(raw);
+    return;
+  }
+  std::size_t pos = 0;
+  while (cr != nullptr) {
+    const std::size_t at = static_cast<std::size_t>(cr - raw.data());
+    out.append(raw.substr(pos, at - pos));
+    out.push_back('\n');
+    pos = at + 1;
+    if (pos < raw.size() && raw[pos] == '\n') ++pos;
+    cr = pos < raw.size() ? static_cast<const char*>(std::memchr(raw.data() + pos, '\r', raw.size() - pos))
+                          : nullptr;
+  }
+  out.append(raw.substr(pos));
+}
+
 }  // namespace
 
 void appendDecodedXml(std::string& out, std::string_view raw) {
   if (raw.empty()) return;  // its data() may be null, which memchr must not see
   const char* amp = static_cast<const char*>(std::memchr(raw.data(), '&', raw.size()));
   if (amp == nullptr) {
-    out.append(raw);
+    appendLiteral(out, raw);
     return;
   }
   std::size_t pos = 0;
   while (amp != nullptr) {
     const std::size_t at = static_cast<std::size_t>(amp - raw.data());
-    out.append(raw.substr(pos, at - pos));
+    appendLiteral(out, raw.substr(pos, at - pos));
     const std::size_t used = decodeReference(out, raw.substr(at));
     if (used == 0) {
       out.push_back('&');
@@ -96,7 +119,7 @@ void appendDecodedXml(std::string& out, std::string_view raw) {
     }
     amp = static_cast<const char*>(std::memchr(raw.data() + pos, '&', raw.size() - pos));
   }
-  out.append(raw.substr(pos));
+  appendLiteral(out, raw.substr(pos));
 }
 
 }  // namespace tabulon

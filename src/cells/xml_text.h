@@ -9,7 +9,8 @@ namespace tabulon {
 // Appends raw to out with the five predefined entities (&amp; &lt; &gt;
 // &quot; &apos;) and numeric references (&#NN; &#xHH;, valid code points as
 // UTF-8) decoded once. A reference that is unknown or malformed is kept as
-// written.
+// written. Line ends in the literal text are normalised ("\r\n" and "\r"
+// become "\n"), as an XML reader does.
 void appendDecodedXml(std::string& out, std::string_view raw);
 
 inline std::string decodeXml(std::string_view raw) {

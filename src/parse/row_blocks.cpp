@@ -1,5 +1,6 @@
 #include "parse/row_blocks.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace tabulon {
@@ -26,7 +27,7 @@ std::size_t afterRowEnd(std::string_view text, std::size_t from) {
     if (gt == nullptr) break;
     return static_cast<std::size_t>(static_cast<const char*>(gt) - base) + 1;
   }
-  return size;
+  return std::string_view::npos;
 }
 
 std::vector<std::string_view> cutRowBlocks(std::string_view text, unsigned count) {
@@ -38,7 +39,7 @@ std::vector<std::string_view> cutRowBlocks(std::string_view text, unsigned count
   std::size_t start = 0;
   for (unsigned i = 0; i < count; ++i) {
     std::size_t end = size;
-    if (i + 1 < count && start + step < size) end = afterRowEnd(text, start + step);
+    if (i + 1 < count && start + step < size) end = std::min(size, afterRowEnd(text, start + step));
     blocks.push_back(text.substr(start, end - start));
     start = end;
   }

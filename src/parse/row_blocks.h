@@ -7,7 +7,7 @@
 namespace tabulon {
 
 // Position just past the first row end tag ("</row>", any prefix) that
-// begins at or after from; text.size() when there is none.
+// begins at or after from; npos when there is none.
 std::size_t afterRowEnd(std::string_view text, std::size_t from);
 
 // Cuts text into count blocks (count >= 1): block i starts where block i-1

@@ -279,7 +279,7 @@ class RowParser {
         if (!scratch_.empty()) return scratch_;
       }
     }
-    if (value.find('&') == std::string_view::npos) return value;
+    if (value.find_first_of("&\r") == std::string_view::npos) return value;
     scratch_.clear();
     appendDecodedXml(scratch_, value);
     return scratch_;

@@ -51,3 +51,18 @@ TEST(DecodeXml, AppendKeepsWhatIsAlreadyThere) {
 }
 
 }  // namespace
+
+namespace tabulon {
+namespace {
+
+TEST(DecodeXml, NormalisesLineEndsOfLiteralText) {
+  const std::pair<std::string_view, std::string_view> cases[] = {
+      {"a\r\nb", "a\nb"},       {"a\rb", "a\nb"},        {"a\r\r\nb", "a\n\nb"},
+      {"\r", "\n"},             {"a&#13;\nb", "a\r\nb"}, {"&#13;&#10;", "\r\n"},
+      {"x\r\n&amp;\r", "x\n&\n"},
+  };
+  for (const auto& [raw, expected] : cases) EXPECT_EQ(decodeXml(raw), expected) << raw;
+}
+
+}  // namespace
+}  // namespace tabulon

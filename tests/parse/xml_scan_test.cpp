@@ -96,7 +96,9 @@ TEST(XmlScan, AttributeMatchesWholeNames) {
     std::string_view value = "untouched";
     const bool found = tabulon::xml::attribute(c.attributes, c.name, value);
     EXPECT_EQ(found, c.expected != nullptr) << c.attributes;
-    if (c.expected != nullptr) EXPECT_EQ(value, c.expected) << c.attributes;
+    if (c.expected != nullptr) {
+      EXPECT_EQ(value, c.expected) << c.attributes;
+    }
   }
 }
 
@@ -117,7 +119,9 @@ TEST(XmlScan, PrefixedAttributeNeedsAPrefix) {
     std::string_view value;
     const bool found = tabulon::xml::prefixedAttribute(c.attributes, "id", value);
     EXPECT_EQ(found, c.expected != nullptr) << c.attributes;
-    if (c.expected != nullptr) EXPECT_EQ(value, c.expected) << c.attributes;
+    if (c.expected != nullptr) {
+      EXPECT_EQ(value, c.expected) << c.attributes;
+    }
   }
 }
 

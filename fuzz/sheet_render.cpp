@@ -1,0 +1,46 @@
+// Whole sheets through the block cutter and the renderer: the blocks cover
+// the text in order, and the rendered text is the same for 1, 2 and 3
+// blocks. Tables come from the input's first bytes (see fuzz_support.h).
+#include "api/sheet_extraction.h"
+#include "api/workbook_state.h"
+#include "fuzz_support.h"
+#include "parse/row_blocks.h"
+
+namespace {
+
+std::string render(std::string_view xml, unsigned blocks) {
+  out.clear();
+  retMT.clear();
+  return tabulon::renderSheet(xml, blocks);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace tabulon;
+  using fuzz::require;
+  fuzz::Tables tables;
+  const std::string_view xml = fuzz::takeTables(fuzz::asText(data, size), tables);
+
+  for (unsigned count : {1u, 2u, 3u, 7u}) {
+    const std::vector<std::string_view> blocks = cutRowBlocks(xml, count);
+    require(blocks.size() == count, "not as many blocks as asked for");
+    const char* next = xml.data();
+    for (std::string_view block : blocks) {
+      require(block.empty() || block.data() == next, "blocks do not follow each other");
+      next += block.size();
+    }
+    require(next == xml.data() + xml.size(), "blocks do not cover the text");
+  }
+
+  SharedStrings = std::move(tables.strings);
+  Styles = std::move(tables.styles);
+  Date1904 = tables.date1904;
+  const std::string one = render(xml, 1);
+  const unsigned long width = max_abs_col;
+  for (unsigned count : {2u, 3u}) {
+    require(render(xml, count) == one, "the text depends on the number of blocks");
+    require(max_abs_col == width, "the width depends on the number of blocks");
+  }
+  return 0;
+}
