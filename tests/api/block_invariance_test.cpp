@@ -44,9 +44,12 @@ void expectSameForEveryCount(const std::string& sheetXml) {
   std::string reference = extractSheet("S", 1, SIZE_MAX);
   ASSERT_FALSE(reference.empty());
   for (unsigned threads : {1u, 2u, 3u, 8u, 64u}) {
-    for (std::size_t blockBytes : {std::size_t{1}, std::size_t{700}, std::size_t{65536}, kBlockBytes})
+    for (std::size_t blockBytes : {std::size_t{1}, std::size_t{700}, std::size_t{65536}, kBlockBytes}) {
+      // Tiny blocks on a big sheet only make the test slow.
+      if (blockBytes < 4096 && sheetXml.size() > (1u << 20)) continue;
       EXPECT_EQ(std::string(extractSheet("S", threads, blockBytes)), reference)
           << threads << " threads, blocks of " << blockBytes << " bytes";
+    }
   }
   // The in-memory cutter too, with one block per thread.
   std::string xml = sheetXml.rfind("<?xml", 0) == 0 ? sheetXml : worksheet("", sheetXml);

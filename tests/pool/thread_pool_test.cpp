@@ -173,7 +173,7 @@ TEST(ThreadPool, RepeatedCreateAndDestroyNeverHangs) {
 #endif
 #endif
 
-std::uint64_t mappedBytes() {
+[[maybe_unused]] std::uint64_t mappedBytes() {
   std::ifstream statm("/proc/self/statm");
   std::uint64_t pages = 0;
   statm >> pages;

@@ -13,10 +13,13 @@ using Zippy::ZipArchive;
 TEST(ZipRead, LookupIsExactAndCaseSensitive) {
   TempDir dir;
   ZipArchive archive;
-  archive.Open(writeArchive(dir, {{"xl/workbook.xml", "<workbook/>"}}));
+  // The second name is not UTF-8: it must be matched as the bytes stored.
+  archive.Open(writeArchive(dir, {{"xl/workbook.xml", "<workbook/>"}, {"xl/caf\xe9.xml", "cafe"}}));
   EXPECT_EQ(archive.GetEntry("xl/workbook.xml").GetText(), "<workbook/>");
+  EXPECT_EQ(archive.GetEntry("xl/caf\xe9.xml").GetText(), "cafe");
   for (const char* name : {"XL/workbook.xml", "xl/Workbook.xml", "/xl/workbook.xml",
-                           "./xl/workbook.xml", "xl\\workbook.xml", "xl/workbook.xm", "workbook.xml"}) {
+                           "./xl/workbook.xml", "xl\\workbook.xml", "xl/workbook.xm", "workbook.xml",
+                           "xl/caf\xc3\xa9.xml"}) {
     SCOPED_TRACE(name);
     EXPECT_EQ(runtimeErrorOf([&] { archive.GetEntry(name); }), "file not found");
   }
