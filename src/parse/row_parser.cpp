@@ -1,6 +1,7 @@
 #include "parse/row_parser.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstring>
 
@@ -14,7 +15,35 @@
 namespace tabulon {
 namespace {
 
-inline bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+// Byte classes for the scanning loops: one table lookup per byte instead
+// of a chain of comparisons.
+enum : std::uint8_t {
+  kLt = 1,        // '<'
+  kSpace = 2,     // white space
+  kNameStop = 4,  // ends a name: white space, '>', '/', '='
+  kEdit = 8,      // needs decoding or erasing: '&', ';', '\r'
+  kGt = 16,       // '>'
+  kQuote = 32,    // '"' or '\''
+};
+
+constexpr std::array<std::uint8_t, 256> makeClasses() {
+  std::array<std::uint8_t, 256> c{};
+  c['<'] = kLt;
+  for (unsigned char s : {' ', '\t', '\n', '\r'}) c[s] |= kSpace | kNameStop;
+  c['>'] |= kNameStop | kGt;
+  c['/'] |= kNameStop;
+  c['='] |= kNameStop;
+  c['&'] |= kEdit;
+  c[';'] |= kEdit;
+  c['\r'] |= kEdit;
+  c['"'] |= kQuote;
+  c['\''] |= kQuote;
+  return c;
+}
+constexpr std::array<std::uint8_t, 256> kClass = makeClasses();
+
+inline std::uint8_t classOf(char c) { return kClass[static_cast<unsigned char>(c)]; }
+inline bool isSpace(char c) { return classOf(c) & kSpace; }
 
 std::string_view trim(std::string_view s) {
   while (!s.empty() && isSpace(s.front())) s.remove_prefix(1);
@@ -29,26 +58,120 @@ const char* findText(const char* p, const char* end, std::string_view needle) {
   return at == std::string_view::npos ? nullptr : p + at;
 }
 
-// A tag as the row scanner sees it. The scanner is written out here rather
-// than shared with the part scanners because it runs once per tag of the
-// largest part of a workbook.
+// The next '<' at or after p, or end. Most distances are a few bytes, where
+// a plain loop beats a library call.
+inline const char* findLt(const char* p, const char* end) {
+  const char* stop = std::min(end, p + 32);
+  while (p < stop) {
+    if (*p == '<') return p;
+    ++p;
+  }
+  if (p >= end) return end;
+  const void* hit = std::memchr(p, '<', static_cast<std::size_t>(end - p));
+  return hit ? static_cast<const char*>(hit) : end;
+}
+
+// The element names the row scan acts on, by local name.
+enum class Name : std::uint8_t { Other, Row, C, V, Is };
+
+Name classify(const char* name, std::size_t length) {
+  switch (length) {
+    case 1:
+      return name[0] == 'c' ? Name::C : name[0] == 'v' ? Name::V : Name::Other;
+    case 2:
+      return name[0] == 'i' && name[1] == 's' ? Name::Is : Name::Other;
+    case 3:
+      return name[0] == 'r' && name[1] == 'o' && name[2] == 'w' ? Name::Row : Name::Other;
+    default:
+      return Name::Other;
+  }
+}
+
+// A tag as the row scanner sees it, with the three attributes it reads.
+// The scanner is written out here rather than shared with the part
+// scanners because it runs once per tag of the largest part of a workbook.
 struct RawTag {
   const char* begin = nullptr;  // '<'
   const char* end = nullptr;    // just past '>'
-  std::string_view local;       // name without its prefix
-  const char* attrs = nullptr;
-  const char* attrsEnd = nullptr;
+  Name name = Name::Other;
   bool closing = false;
   bool selfClosing = false;
+  bool hasR = false;
+  std::string_view r, s, t;     // attributes named exactly r, s and t
 };
+
+// Reads the attributes from p up to the tag's '>', keeping r, s and t
+// (whole names: "xr:r" or "spans" never match). Returns the position just
+// past '>', or nullptr when the text ends first.
+const char* readAttributes(const char* p, const char* end, RawTag& tag) {
+  for (;;) {
+    while (p < end && (classOf(*p) & kSpace)) ++p;
+    if (p >= end) return nullptr;
+    char c = *p;
+    if (c == '>') return p + 1;
+    if (c == '/') {
+      if (p + 1 < end && p[1] == '>') {
+        tag.selfClosing = true;
+        return p + 2;
+      }
+      ++p;
+      continue;
+    }
+    if (classOf(c) & kQuote) {
+      // A stray quoted text; skip it whole, since it may hold '>'.
+      const void* close = std::memchr(p + 1, c, static_cast<std::size_t>(end - p - 1));
+      if (close == nullptr) return nullptr;
+      p = static_cast<const char*>(close) + 1;
+      continue;
+    }
+    const char* name = p;
+    while (p < end && !(classOf(*p) & kNameStop)) ++p;
+    std::size_t nameLength = static_cast<std::size_t>(p - name);
+    while (p < end && (classOf(*p) & kSpace)) ++p;
+    if (p >= end) return nullptr;
+    if (*p != '=') continue;  // a bare word; the next name starts here
+    ++p;
+    while (p < end && (classOf(*p) & kSpace)) ++p;
+    if (p >= end) return nullptr;
+    std::string_view value;
+    char quote = *p;
+    if (classOf(quote) & kQuote) {
+      const char* v = ++p;
+      while (p < end && *p != quote) ++p;
+      if (p >= end) return nullptr;
+      value = std::string_view(v, static_cast<std::size_t>(p - v));
+      ++p;
+    } else {
+      const char* v = p;
+      while (p < end && !(classOf(*p) & (kSpace | kGt))) ++p;
+      value = std::string_view(v, static_cast<std::size_t>(p - v));
+    }
+    if (nameLength == 1) {
+      switch (*name) {
+        case 'r':
+          if (!tag.hasR) {
+            tag.r = value;
+            tag.hasR = true;
+          }
+          break;
+        case 's':
+          if (tag.s.data() == nullptr) tag.s = value;
+          break;
+        case 't':
+          if (tag.t.data() == nullptr) tag.t = value;
+          break;
+      }
+    }
+  }
+}
 
 // The next element tag at or after p, skipping comments, processing
 // instructions, CDATA sections and declarations. False when the text ends
 // before a complete tag.
 bool readTag(const char* p, const char* end, RawTag& tag) {
   for (;;) {
-    p = static_cast<const char*>(std::memchr(p, '<', static_cast<std::size_t>(end - p)));
-    if (p == nullptr || end - p < 2) return false;
+    p = findLt(p, end);
+    if (end - p < 2) return false;
     const char* q = p + 1;
     if (*q == '!' || *q == '?') {
       std::string_view terminator = ">";
@@ -60,61 +183,25 @@ bool readTag(const char* p, const char* end, RawTag& tag) {
       p = stop + terminator.size();
       continue;
     }
+    tag = RawTag{};
     tag.begin = p;
     tag.closing = *q == '/';
     if (tag.closing) ++q;
     const char* name = q;
-    while (q < end && !isSpace(*q) && *q != '>' && *q != '/') ++q;
-    if (q >= end) return false;
-    tag.local = std::string_view(name, static_cast<std::size_t>(q - name));
-    if (std::size_t colon = tag.local.rfind(':'); colon != std::string_view::npos)
-      tag.local.remove_prefix(colon + 1);
-    tag.attrs = q;
-    // '>' may stand inside a quoted attribute value.
-    while (q < end && *q != '>') {
-      if (*q == '"' || *q == '\'') {
-        const void* close = std::memchr(q + 1, *q, static_cast<std::size_t>(end - q - 1));
-        if (close == nullptr) return false;
-        q = static_cast<const char*>(close);
-      }
+    const char* local = q;
+    while (q < end && !(classOf(*q) & kNameStop)) {
+      if (*q == ':') local = q + 1;
       ++q;
     }
     if (q >= end) return false;
-    tag.selfClosing = q > tag.attrs && q[-1] == '/';
-    tag.attrsEnd = tag.selfClosing ? q - 1 : q;
-    tag.end = q + 1;
-    return true;
-  }
-}
-
-// Calls visit(name, value) for each attribute between p and end: any order,
-// either quote style, white space around '='.
-template <class Visit>
-void forEachAttribute(const char* p, const char* end, Visit&& visit) {
-  while (p < end) {
-    while (p < end && isSpace(*p)) ++p;
-    const char* name = p;
-    while (p < end && !isSpace(*p) && *p != '=') ++p;
-    std::string_view attrName(name, static_cast<std::size_t>(p - name));
-    while (p < end && isSpace(*p)) ++p;
-    if (p >= end) return;
-    if (*p != '=') continue;  // a bare word; the next name starts here
-    ++p;
-    while (p < end && isSpace(*p)) ++p;
-    if (p >= end) return;
-    char quote = *p;
-    if (quote != '"' && quote != '\'') {
-      const char* value = p;
-      while (p < end && !isSpace(*p)) ++p;
-      visit(attrName, std::string_view(value, static_cast<std::size_t>(p - value)));
+    tag.name = classify(local, static_cast<std::size_t>(q - local));
+    if (q == name && *q != '>' && *q != '/' && !tag.closing) {
+      // "<" followed by white space or '=': not a tag.
+      p = q;
       continue;
     }
-    const char* value = ++p;
-    const void* close = std::memchr(p, quote, static_cast<std::size_t>(end - p));
-    const char* valueEnd = close ? static_cast<const char*>(close) : end;
-    visit(attrName, std::string_view(value, static_cast<std::size_t>(valueEnd - value)));
-    if (close == nullptr) return;
-    p = valueEnd + 1;
+    tag.end = readAttributes(q, end, tag);
+    return tag.end != nullptr;
   }
 }
 
@@ -134,10 +221,37 @@ bool parseNumber(std::string_view text, double& value) {
   return ec == std::errc() && ptr == text.data() + text.size();
 }
 
+// A table index written in decimal (surrounding white space allowed).
+bool parseIndex(std::string_view text, std::uint64_t& index) {
+  const char* p = text.data();
+  const char* end = p + text.size();
+  while (p < end && isSpace(*p)) ++p;
+  const char* digits = p;
+  std::uint64_t value = 0;
+  while (p < end && *p >= '0' && *p <= '9' && p - digits < 18) value = value * 10 + static_cast<std::uint64_t>(*p++ - '0');
+  if (p == digits) return false;
+  while (p < end && isSpace(*p)) ++p;
+  if (p != end) {
+    // A sign, more digits than any table holds, or trailing text: read it
+    // the general way so that "+3" and "3x" keep their former meaning.
+    std::int64_t general = -1;
+    if (!parseInt(text, general) || general < 0) return false;
+    value = static_cast<std::uint64_t>(general);
+  }
+  index = value;
+  return true;
+}
+
 class RowParser {
  public:
   RowParser(const SheetContext& context, std::vector<RowLine>& rows)
-      : context_(context), rows_(rows) {}
+      : context_(context), rows_(rows) {
+    const std::vector<std::string>& strings = *context.sharedStrings;
+    // Which shared strings hold a character the line cannot carry as is.
+    needsEdit_.reserve(strings.size());
+    for (const std::string& text : strings)
+      needsEdit_.push_back(text.find_first_of(";\r") != std::string::npos);
+  }
 
   void run(std::string_view block) {
     const char* p = block.data();
@@ -146,15 +260,22 @@ class RowParser {
     RawTag tag;
     while (readTag(p, end, tag)) {
       p = tag.end;
-      if (tag.local == "row") {
+      if (tag.name == Name::Row) {
         if (inRow) finishRow();
         inRow = false;
         if (tag.closing) continue;
-        startRow(tag);
+        startRow(tag, p);
         if (tag.selfClosing) finishRow();
         else inRow = true;
-      } else if (inRow && tag.local == "c" && !tag.closing) {
+      } else if (inRow && tag.name == Name::C && !tag.closing) {
         p = cell(tag, p, end);
+        if (restart_) {
+          // Cells out of column order: read the row again, collecting.
+          restart_ = false;
+          p = rowContent_;
+          resetRow();
+          collecting_ = true;
+        }
       }
     }
     if (inRow) finishRow();
@@ -167,14 +288,23 @@ class RowParser {
     std::uint32_t length;
   };
 
-  void startRow(const RawTag& tag) {
+  void startRow(const RawTag& tag, const char* content) {
     row_ = RowLine{};
-    forEachAttribute(tag.attrs, tag.attrsEnd, [&](std::string_view name, std::string_view value) {
-      if (name != "r") return;
+    if (tag.hasR) {
       row_.numbered = true;
       // Unreadable numbers count as row 0, as an unset number would.
-      if (!parseInt(value, row_.number)) row_.number = 0;
-    });
+      if (!parseInt(tag.r, row_.number)) row_.number = 0;
+    }
+    rowContent_ = content;
+    collecting_ = false;
+    resetRow();
+  }
+
+  void resetRow() {
+    row_.hasValue = false;
+    row_.maxColumn = 0;
+    line_.clear();
+    nextColumn_ = 1;
     cells_.clear();
     texts_.clear();
     previousColumn_ = 0;
@@ -183,21 +313,9 @@ class RowParser {
   // Reads one cell whose start tag is tag and whose content starts at p;
   // returns where the row scan goes on.
   const char* cell(const RawTag& tag, const char* p, const char* end) {
-    std::string_view ref, style, type;
-    bool hasRef = false;
-    forEachAttribute(tag.attrs, tag.attrsEnd, [&](std::string_view name, std::string_view value) {
-      if (name == "r") {
-        ref = value;
-        hasRef = true;
-      } else if (name == "s") {
-        style = value;
-      } else if (name == "t") {
-        type = value;
-      }
-    });
-
     std::uint32_t column;
-    if (hasRef) {
+    if (tag.hasR) {
+      std::string_view ref = tag.r;
       std::size_t letters = 0;
       while (letters < ref.size() && !(ref[letters] >= '0' && ref[letters] <= '9')) ++letters;
       column = static_cast<std::uint32_t>(columnFromLetters(ref.substr(0, letters)));
@@ -209,36 +327,50 @@ class RowParser {
 
     std::string_view value, inlineContent;
     bool hasValue = false, hasInline = false;
+    std::uint8_t valueClasses = 0;
+    // The usual form, "<v>text</v></c>", without the general tag reader.
+    if (end - p >= 3 && p[0] == '<' && p[1] == 'v' && p[2] == '>') {
+      const char* v = p + 3;
+      const char* q = v;
+      while (q < end && *q != '<') valueClasses |= classOf(*q++);
+      if (end - q >= 8 && std::memcmp(q, "</v></c>", 8) == 0) {
+        value = std::string_view(v, static_cast<std::size_t>(q - v));
+        resolveAndStore(tag, column, value, true, {}, false, valueClasses);
+        return q + 8;
+      }
+    }
+
     RawTag inner;
     while (readTag(p, end, inner)) {
-      if (inner.local == "c" && inner.closing) {
+      if (inner.name == Name::C && inner.closing) {
         p = inner.end;
         break;
       }
-      if (inner.local == "c" || inner.local == "row") {
+      if (inner.name == Name::C || inner.name == Name::Row) {
         // The cell was not closed: the tag belongs to the row scan.
         p = inner.begin;
         break;
       }
       p = inner.end;
       if (inner.closing || inner.selfClosing) continue;
-      if (inner.local == "v") {
-        const void* lt = std::memchr(p, '<', static_cast<std::size_t>(end - p));
-        const char* valueEnd = lt ? static_cast<const char*>(lt) : end;
+      if (inner.name == Name::V) {
+        const char* valueEnd = findLt(p, end);
         value = std::string_view(p, static_cast<std::size_t>(valueEnd - p));
+        valueClasses = 0;
+        for (char c : value) valueClasses |= classOf(c);
         hasValue = true;
         p = valueEnd;
-      } else if (inner.local == "is") {
+      } else if (inner.name == Name::Is) {
         const char* contentStart = p;
         const char* contentEnd = end;
         RawTag t;
         while (readTag(p, end, t)) {
-          if (t.closing && t.local == "is") {
+          if (t.closing && t.name == Name::Is) {
             contentEnd = t.begin;
             p = t.end;
             break;
           }
-          if (t.local == "c" || t.local == "row") {
+          if (t.name == Name::C || t.name == Name::Row) {
             contentEnd = t.begin;
             p = t.begin;
             break;
@@ -250,107 +382,131 @@ class RowParser {
         hasInline = true;
       }
     }
-    if (!hasValue && !hasInline) return p;
-
-    std::string_view text = resolve(type, style, value, hasValue, inlineContent, hasInline);
-    if (!text.empty()) store(column, text);
+    if (hasValue || hasInline) resolveAndStore(tag, column, value, hasValue, inlineContent, hasInline, valueClasses);
     return p;
   }
 
-  std::string_view resolve(std::string_view type, std::string_view style, std::string_view value,
-                           bool hasValue, std::string_view inlineContent, bool hasInline) {
-    if (type == "s") {
-      std::int64_t index = -1;
-      if (!hasValue || !parseInt(value, index)) return {};
+  void resolveAndStore(const RawTag& tag, std::uint32_t column, std::string_view value, bool hasValue,
+                       std::string_view inlineContent, bool hasInline, std::uint8_t valueClasses) {
+    std::string_view type = tag.t;
+    bool edit = valueClasses & kEdit;
+    std::string_view text;
+    if (type.size() == 1 && type[0] == 's') {
+      std::uint64_t index = 0;
+      if (!hasValue || !parseIndex(value, index)) return;
       const std::vector<std::string>& strings = *context_.sharedStrings;
-      if (index < 0 || static_cast<std::uint64_t>(index) >= strings.size()) return {};
-      return strings[static_cast<std::size_t>(index)];
-    }
-    if (type == "inlineStr" && hasInline) {
+      if (index >= strings.size()) return;
+      text = strings[static_cast<std::size_t>(index)];
+      edit = needsEdit_[static_cast<std::size_t>(index)];
+    } else if (type == "inlineStr" && hasInline) {
       scratch_ = collectRuns(inlineContent);
-      return scratch_;
-    }
-    if (!hasValue) return {};
-    if ((type.empty() || type == "n") && !style.empty() && !value.empty() && isDateStyle(style)) {
-      double serial;
-      if (parseNumber(value, serial)) {
-        if (context_.date1904) serial += kDate1904Offset;
-        scratch_ = ExcelSerialToDMY(serial);
-        if (!scratch_.empty()) return scratch_;
+      text = scratch_;
+      edit = text.find_first_of(";\r") != std::string_view::npos;
+    } else {
+      if (!hasValue) return;
+      text = value;
+      if ((type.empty() || type == "n") && !tag.s.empty() && !value.empty() && isDateStyle(tag.s)) {
+        double serial;
+        if (parseNumber(value, serial)) {
+          if (context_.date1904) serial += kDate1904Offset;
+          scratch_ = ExcelSerialToDMY(serial);
+          if (!scratch_.empty()) {
+            text = scratch_;
+            edit = false;
+          }
+        }
+      }
+      if (edit && text.data() == value.data()) {
+        if (value.find_first_of("&\r") != std::string_view::npos) {
+          scratch_.clear();
+          appendDecodedXml(scratch_, value);
+          text = scratch_;
+        }
+        edit = text.find_first_of(";\r") != std::string_view::npos;
       }
     }
-    if (value.find_first_of("&\r") == std::string_view::npos) return value;
-    scratch_.clear();
-    appendDecodedXml(scratch_, value);
-    return scratch_;
+    if (text.empty()) return;
+    if (edit) {
+      // A ';' would split the field and a carriage return the line: each
+      // goes together with the character after it.
+      edited_.assign(text);
+      removeChar(edited_, "\r");
+      removeChar(edited_, ";");
+      text = edited_;
+    }
+    store(column, text);
   }
 
   bool isDateStyle(std::string_view style) const {
-    std::int64_t index = -1;
-    if (!parseInt(style, index)) return false;
+    std::uint64_t index = 0;
+    if (!parseIndex(style, index)) return false;
     const std::vector<int>& styles = *context_.styles;
-    return index >= 0 && static_cast<std::uint64_t>(index) < styles.size() &&
-           styles[static_cast<std::size_t>(index)] == 1;
+    return index < styles.size() && styles[static_cast<std::size_t>(index)] == 1;
   }
 
   void store(std::uint32_t column, std::string_view text) {
     row_.hasValue = true;
-    std::size_t offset = texts_.size();
-    if (text.find_first_of(";\r") == std::string_view::npos) {
+    if (column == 0) return;  // letters that name no column: counted, never written
+    row_.maxColumn = std::max(row_.maxColumn, column);
+    if (collecting_) {
+      std::size_t offset = texts_.size();
       texts_.append(text);
-    } else {
-      // A ';' would split the field and a carriage return the line: each
-      // goes together with the character after it.
-      std::string edited(text);
-      removeChar(edited, "\r");
-      removeChar(edited, ";");
-      texts_.append(edited);
-    }
-    if (column == 0) {
-      texts_.resize(offset);  // letters that name no column: counted, never written
+      cells_.push_back({column, static_cast<std::uint32_t>(offset), static_cast<std::uint32_t>(text.size())});
       return;
     }
-    cells_.push_back({column, static_cast<std::uint32_t>(offset),
-                      static_cast<std::uint32_t>(texts_.size() - offset)});
-    row_.maxColumn = std::max(row_.maxColumn, column);
+    if (column < nextColumn_) {
+      restart_ = true;
+      return;
+    }
+    line_.append(column - nextColumn_, ';');
+    line_.append(text);
+    line_.push_back(';');
+    nextColumn_ = column + 1;
   }
 
   void finishRow() {
-    if (row_.hasValue) buildLine();
+    if (row_.hasValue) {
+      row_.fields = std::max(context_.width, row_.maxColumn);
+      if (collecting_) buildCollectedLine();
+      else line_.append(row_.fields + 1 - nextColumn_, ';');
+      row_.line = line_;
+    }
     rows_.push_back(std::move(row_));
     row_ = RowLine{};
+    collecting_ = false;
   }
 
-  void buildLine() {
-    bool ordered = true;
-    for (std::size_t i = 1; i < cells_.size() && ordered; ++i)
-      ordered = cells_[i - 1].column < cells_[i].column;
-    if (!ordered) {
-      // Out-of-order cells: sort by column; of equal columns the later wins.
-      std::stable_sort(cells_.begin(), cells_.end(),
-                       [](const Cell& a, const Cell& b) { return a.column < b.column; });
-    }
-    row_.fields = std::max(context_.width, row_.maxColumn);
-    std::string& line = row_.line;
-    line.reserve(texts_.size() + row_.fields);
+  // The line of a row whose cells were not in column order: sorted by
+  // column, and of equal columns the later wins.
+  void buildCollectedLine() {
+    std::stable_sort(cells_.begin(), cells_.end(),
+                     [](const Cell& a, const Cell& b) { return a.column < b.column; });
+    line_.clear();
     std::uint32_t next = 1;
     for (std::size_t i = 0; i < cells_.size(); ++i) {
       const Cell& c = cells_[i];
       if (i + 1 < cells_.size() && cells_[i + 1].column == c.column) continue;
-      line.append(c.column - next, ';');
-      line.append(texts_, c.offset, c.length);
-      line.push_back(';');
+      line_.append(c.column - next, ';');
+      line_.append(texts_, c.offset, c.length);
+      line_.push_back(';');
       next = c.column + 1;
     }
-    line.append(row_.fields + 1 - next, ';');
+    line_.append(row_.fields + 1 - next, ';');
   }
 
   const SheetContext& context_;
   std::vector<RowLine>& rows_;
+  std::vector<bool> needsEdit_;
   RowLine row_;
+  const char* rowContent_ = nullptr;
+  bool collecting_ = false;
+  bool restart_ = false;
+  std::string line_;
+  std::uint32_t nextColumn_ = 1;
   std::vector<Cell> cells_;
   std::string texts_;
   std::string scratch_;
+  std::string edited_;
   std::uint32_t previousColumn_ = 0;
 };
 
