@@ -12,6 +12,7 @@
 
 #include "api/workbook_state.h"
 #include "cells/column_map.h"
+#include "cells/text_encoding.h"
 #include "parse/row_blocks.h"
 #include "parse/row_parser.h"
 #include "parse/xml_scan.h"
@@ -140,6 +141,7 @@ std::uint32_t dimensionWidth(std::string_view sheetXml) {
 const char* renderStreamed(const std::string& part, unsigned threads, std::size_t blockBytes) {
   SheetContext context = loadedContext(0);
   bool started = false;
+  bool utf16 = false, markChecked = false;
   std::vector<std::unique_ptr<std::vector<RowLine>>> results;
   std::vector<std::future<void>> done;
   BufferRing ring(2 * static_cast<std::size_t>(threads) + 2);
@@ -179,6 +181,13 @@ const char* renderStreamed(const std::string& part, unsigned threads, std::size_
     xlsFile.StreamEntry(part, [&](std::string_view chunk) {
       std::size_t before = current->size();
       current->append(chunk);
+      if (!markChecked && current->size() >= 2) {
+        markChecked = true;
+        if (startsWithUtf16Mark(*current)) {
+          utf16 = true;  // rendered from the whole converted text instead
+          return false;
+        }
+      }
       if (before > searchFrom) {
         // Only a tag that starts before the new bytes can straddle them.
         std::size_t lt = current->rfind('<', before - 1);
@@ -211,10 +220,13 @@ const char* renderStreamed(const std::string& part, unsigned threads, std::size_
       current = std::move(rest);
       return true;
     });
-    std::vector<RowLine>* last = newSlot();
-    submit(std::move(current), last);
+    if (!utf16) {
+      std::vector<RowLine>* last = newSlot();
+      submit(std::move(current), last);
+    }
     pool.wait_for_jobs();
   }
+  if (utf16) return renderSheet(utf16ToUtf8(xlsFile.GetEntry(part).GetView()), threads);
   // A job can fail only by running out of memory; the sheet then fails as
   // a whole rather than coming back with rows missing.
   for (std::future<void>& f : done) f.get();

@@ -1,12 +1,14 @@
 #include "api/workbook_loader.h"
 
 #include <cctype>
+#include <deque>
 #include <future>
 #include <unordered_map>
 #include <vector>
 
 #include "api/workbook_state.h"
 #include "cells/column_map.h"
+#include "cells/text_encoding.h"
 #include "parse/relationships.h"
 #include "parse/shared_strings.h"
 #include "parse/sheet_list.h"
@@ -64,10 +66,24 @@ std::string relationshipsPartOf(std::string_view part) {
   return folderOf(part) + "_rels/" + std::string(file) + ".rels";
 }
 
+// Texts of parts that had to be converted to UTF-8; the views handed to the
+// jobs point into them, so they live as long as the loading stage.
+using ConvertedParts = std::deque<std::string>;
+
+// The text of a part as UTF-8: a view of the archive's cached bytes, or of
+// their conversion when the part is written in UTF-16.
+std::string_view readPart(const std::string& name, ConvertedParts& converted) {
+  std::string_view bytes = xlsFile.GetEntry(name).GetView();
+  if (!startsWithUtf16Mark(bytes)) return bytes;
+  converted.push_back(utf16ToUtf8(bytes));
+  return converted.back();
+}
+
 std::vector<Relationship> readRelationships(const EntryIndex& index, std::string_view relsPart) {
   std::optional<std::string> name = index.find(relsPart);
   if (!name) return {};
-  return scanRelationships(xlsFile.GetEntry(*name).GetView());
+  ConvertedParts converted;
+  return scanRelationships(readPart(*name, converted));
 }
 
 // The workbook part: its usual name, else what the package's root
@@ -140,19 +156,20 @@ void loadWorkbook() {
 
   // Views into the archive's cached entries: they stay put until the next
   // Open or Close, which cannot happen while this runs.
+  ConvertedParts converted;
   thread_pool pool;
-  std::string_view workbookXml = xlsFile.GetEntry(workbookPart).GetView();
+  std::string_view workbookXml = readPart(workbookPart, converted);
   std::future<std::vector<SheetRef>> sheetsJob = pool.submit(scanSheets, workbookXml);
 
   const std::vector<Relationship> rels = readRelationships(index, relationshipsPartOf(workbookPart));
 
   std::future<std::vector<int>> stylesJob;
   if (auto part = findTablePart(index, workbookPart, rels, "styles", "styles.xml"))
-    stylesJob = pool.submit(getStyles, xlsFile.GetEntry(*part).GetView());
+    stylesJob = pool.submit(getStyles, readPart(*part, converted));
 
   std::future<std::vector<std::string>> stringsJob;
   if (auto part = findTablePart(index, workbookPart, rels, "sharedStrings", "sharedStrings.xml")) {
-    std::string_view xml = xlsFile.GetEntry(*part).GetView();
+    std::string_view xml = readPart(*part, converted);
     stringsJob = pool.submit([xml] { return getSharedStrings(std::string(xml)); });
   }
 

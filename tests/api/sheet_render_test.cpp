@@ -216,5 +216,29 @@ TEST(SheetRender, SheetsFoundThroughRelationships) {
   lib.closeExcel();
 }
 
+// Some writers store every part in UTF-16 with a byte-order mark.
+TEST(SheetRender, PartsWrittenInUtf16) {
+  auto utf16 = [](const std::string& ascii) {
+    std::string out = "\xFF\xFE";
+    for (char c : ascii) {
+      out += c;
+      out += '\0';
+    }
+    return out;
+  };
+  Workbook book = sheetBook("A1:B1",
+      "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>1</v></c><c r=\"B1\" s=\"1\"><v>45000</v></c></row>");
+  std::vector<Member> members = book.members();
+  for (Member& m : members)
+    if (m.name.rfind("xl/", 0) == 0) m.bytes = utf16(m.bytes);
+  TempDir dir;
+  std::string path = dir.file("utf16.xlsx");
+  writeZip(path, members);
+  HostLibrary& lib = host();
+  ASSERT_EQ(lib.openExcel(path.c_str()), 0);
+  EXPECT_STREQ(lib.getSheetData("Sheet1"), "Total;2023-03-15 00:00:00;\n");
+  lib.closeExcel();
+}
+
 }  // namespace
 }  // namespace tabulon::test

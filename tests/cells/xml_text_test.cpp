@@ -66,3 +66,29 @@ TEST(DecodeXml, NormalisesLineEndsOfLiteralText) {
 
 }  // namespace
 }  // namespace tabulon
+
+#include "cells/text_encoding.h"
+
+namespace tabulon {
+namespace {
+
+TEST(TextEncoding, Utf16WithMarkBecomesUtf8) {
+  using namespace std::string_literals;
+  const std::pair<std::string, std::string> cases[] = {
+      {"\xFF\xFE<\0a\0>\0"s, "<a>"},                     // little end first
+      {"\xFE\xFF\0<\0a\0>"s, "<a>"},                     // big end first
+      {"\xFF\xFE\xE9\0\xAC\x20"s, "\xC3\xA9\xE2\x82\xAC"},  // U+00E9, U+20AC
+      {"\xFF\xFE\x3D\xD8\x00\xDE"s, "\xF0\x9F\x98\x80"},  // a surrogate pair
+      {"\xFF\xFE\x00\xDE"s, "\xEF\xBF\xBD"},             // a lone low surrogate
+      {"\xFF\xFE\x41\0\x42"s, "A\xEF\xBF\xBD"},           // an odd byte at the end
+  };
+  for (const auto& [utf16, utf8] : cases) {
+    EXPECT_TRUE(startsWithUtf16Mark(utf16));
+    EXPECT_EQ(utf16ToUtf8(utf16), utf8);
+  }
+  EXPECT_FALSE(startsWithUtf16Mark("<?xml"));
+  EXPECT_FALSE(startsWithUtf16Mark("\xFF"));
+}
+
+}  // namespace
+}  // namespace tabulon
