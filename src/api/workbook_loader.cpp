@@ -1,9 +1,11 @@
 #include "api/workbook_loader.h"
 
+#include <algorithm>
 #include <cctype>
 #include <deque>
 #include <future>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "api/workbook_state.h"
@@ -26,7 +28,8 @@ std::string lowerAscii(std::string_view s) {
 
 // Entry names of the archive, looked up exactly or ignoring ASCII case:
 // writers disagree on the case of part names, and relationship targets do
-// not always match the stored names.
+// not always match the stored names. Some writers also separate folders
+// with a backslash; such names are found under their "/" form too.
 class EntryIndex {
  public:
   explicit EntryIndex(const Zippy::ZipArchive& archive) {
@@ -34,6 +37,13 @@ class EntryIndex {
       if (entry.info.isDirectory) continue;
       exact_.emplace(entry.info.name, entry.info.name);
       folded_.emplace(lowerAscii(entry.info.name), entry.info.name);
+    }
+    for (const auto& entry : archive.Entries()) {
+      if (entry.info.isDirectory || entry.info.name.find('\\') == std::string::npos) continue;
+      std::string slashed = entry.info.name;
+      std::replace(slashed.begin(), slashed.end(), '\\', '/');
+      exact_.emplace(slashed, entry.info.name);
+      folded_.emplace(lowerAscii(slashed), entry.info.name);
     }
   }
 
@@ -72,61 +82,74 @@ using ConvertedParts = std::deque<std::string>;
 
 // The text of a part as UTF-8: a view of the archive's cached bytes, or of
 // their conversion when the part is written in UTF-16.
-std::string_view readPart(const std::string& name, ConvertedParts& converted) {
-  std::string_view bytes = xlsFile.GetEntry(name).GetView();
+std::string_view readPart(const EntryIndex& index, const std::string& name, ConvertedParts& converted) {
+  std::string_view bytes = xlsFile.GetEntry(index.find(name).value_or(name)).GetView();
   if (!startsWithUtf16Mark(bytes)) return bytes;
   converted.push_back(utf16ToUtf8(bytes));
   return converted.back();
 }
 
 std::vector<Relationship> readRelationships(const EntryIndex& index, std::string_view relsPart) {
-  std::optional<std::string> name = index.find(relsPart);
-  if (!name) return {};
+  if (!index.find(relsPart)) return {};
   ConvertedParts converted;
-  return scanRelationships(readPart(*name, converted));
+  return scanRelationships(readPart(index, std::string(relsPart), converted));
 }
+
+// Part names below are the package's names ("/"-separated, as the
+// relationships give them); readPart and EntryIndex::find map them to the
+// stored entries.
 
 // The workbook part: its usual name, else what the package's root
 // relationships name as the office document.
 std::string findWorkbookPart(const EntryIndex& index) {
-  if (auto usual = index.find("xl/workbook.xml")) return *usual;
+  const std::string usual = "xl/workbook.xml";
+  if (index.find(usual)) return usual;
   for (const Relationship& rel : readRelationships(index, "_rels/.rels")) {
     if (rel.external || relationshipKind(rel.type) != "officeDocument") continue;
     std::string target = resolveTarget("", rel.target);
-    if (auto found = index.find(target)) return *found;
+    if (index.find(target)) return target;
   }
-  return "xl/workbook.xml";  // absent: reading it fails with the archive's message
+  return usual;  // absent: reading it fails with the archive's message
 }
 
 // A workbook-wide part (styles, shared strings): its usual name, else the
 // target of the workbook's relationship of that kind. Empty when the
 // workbook has none.
 std::optional<std::string> findTablePart(const EntryIndex& index, std::string_view workbookPart,
-                                             const std::vector<Relationship>& rels,
-                                             std::string_view kind, std::string_view usualFile) {
+                                         const std::vector<Relationship>& rels,
+                                         std::string_view kind, std::string_view usualFile) {
   std::string usual = folderOf(workbookPart) + std::string(usualFile);
-  if (auto found = index.exact(usual)) return found;
+  if (index.exact(usual)) return usual;
   for (const Relationship& rel : rels) {
     if (rel.external || relationshipKind(rel.type) != kind) continue;
-    if (auto found = index.find(resolveTarget(workbookPart, rel.target))) return found;
+    std::string target = resolveTarget(workbookPart, rel.target);
+    if (index.find(target)) return target;
   }
-  return index.find(usual);
+  if (index.find(usual)) return usual;
+  return std::nullopt;
 }
 
 // The archive entry of each sheet: through its relationship when the
-// workbook has one for it, else by position. "" for sheets that are not
-// worksheets.
+// workbook has one for it, else by position, unless that position's part
+// belongs to another sheet's relationship (reading it would show another
+// sheet's cells). "" for sheets that have no cells of their own: chart,
+// dialog and macro sheets, and sheets whose part cannot be told.
 std::vector<std::string> sheetParts(const EntryIndex& index, std::string_view workbookPart,
                                     const std::vector<Relationship>& rels,
                                     const std::vector<SheetRef>& sheets) {
   std::unordered_map<std::string_view, const Relationship*> byId;
-  for (const Relationship& rel : rels) byId.emplace(rel.id, &rel);
+  std::unordered_set<std::string> claimed;
+  for (const Relationship& rel : rels) {
+    byId.emplace(rel.id, &rel);
+    if (!rel.external) claimed.insert(resolveTarget(workbookPart, rel.target));
+  }
   std::vector<std::string> parts;
   parts.reserve(sheets.size());
   for (std::size_t i = 0; i < sheets.size(); ++i) {
     auto it = sheets[i].relId.empty() ? byId.end() : byId.find(sheets[i].relId);
     if (it == byId.end() || it->second->external) {
-      parts.push_back("xl/worksheets/sheet" + std::to_string(i + 1) + ".xml");
+      std::string byPosition = "xl/worksheets/sheet" + std::to_string(i + 1) + ".xml";
+      parts.push_back(claimed.count(byPosition) ? std::string() : index.find(byPosition).value_or(byPosition));
     } else if (relationshipKind(it->second->type) != "worksheet") {
       parts.emplace_back();
     } else {
@@ -158,18 +181,18 @@ void loadWorkbook() {
   // Open or Close, which cannot happen while this runs.
   ConvertedParts converted;
   thread_pool pool;
-  std::string_view workbookXml = readPart(workbookPart, converted);
+  std::string_view workbookXml = readPart(index, workbookPart, converted);
   std::future<std::vector<SheetRef>> sheetsJob = pool.submit(scanSheets, workbookXml);
 
   const std::vector<Relationship> rels = readRelationships(index, relationshipsPartOf(workbookPart));
 
   std::future<std::vector<int>> stylesJob;
   if (auto part = findTablePart(index, workbookPart, rels, "styles", "styles.xml"))
-    stylesJob = pool.submit(getStyles, readPart(*part, converted));
+    stylesJob = pool.submit(getStyles, readPart(index, *part, converted));
 
   std::future<std::vector<std::string>> stringsJob;
   if (auto part = findTablePart(index, workbookPart, rels, "sharedStrings", "sharedStrings.xml")) {
-    std::string_view xml = readPart(*part, converted);
+    std::string_view xml = readPart(index, *part, converted);
     stringsJob = pool.submit([xml] { return getSharedStrings(std::string(xml)); });
   }
 

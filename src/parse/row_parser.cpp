@@ -221,6 +221,20 @@ bool parseNumber(std::string_view text, double& value) {
   return ec == std::errc() && ptr == text.data() + text.size();
 }
 
+// The column of a cell reference such as "AB12": its letters up to the
+// first digit. Lower-case letters name the same column, as they do for
+// the programs that write them.
+std::uint32_t columnOfReference(std::string_view ref) {
+  char letters[4];
+  std::size_t n = 0;
+  for (char c : ref) {
+    if (c >= '0' && c <= '9') break;
+    if (n == sizeof letters) return 0;  // longer than any column name
+    letters[n++] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+  }
+  return static_cast<std::uint32_t>(columnFromLetters(std::string_view(letters, n)));
+}
+
 // A table index written in decimal (surrounding white space allowed).
 bool parseIndex(std::string_view text, std::uint64_t& index) {
   const char* p = text.data();
@@ -315,10 +329,7 @@ class RowParser {
   const char* cell(const RawTag& tag, const char* p, const char* end) {
     std::uint32_t column;
     if (tag.hasR) {
-      std::string_view ref = tag.r;
-      std::size_t letters = 0;
-      while (letters < ref.size() && !(ref[letters] >= '0' && ref[letters] <= '9')) ++letters;
-      column = static_cast<std::uint32_t>(columnFromLetters(ref.substr(0, letters)));
+      column = columnOfReference(tag.r);
     } else {
       column = previousColumn_ < kLastMappedColumn ? previousColumn_ + 1 : 0;
     }

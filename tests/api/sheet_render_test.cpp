@@ -68,8 +68,10 @@ const Case kCases[] = {
      "ab;xz;line\nend;\n"},
     {"later cell of the same column wins", "A1:B1",
      "<row r=\"1\"><c r=\"A1\"><v>first</v></c><c r=\"A1\"><v>second</v></c></row>", "second;;\n"},
-    {"unknown letters count but are not written", "A1:B1",
-     "<row r=\"1\"><c r=\"a1\"><v>lost</v></c></row>", ";;\n"},
+    {"letters beyond the last column count but are not written", "A1:B1",
+     "<row r=\"1\"><c r=\"ZZZ1\"><v>lost</v></c></row>", ";;\n"},
+    {"lower-case references name the same column", "A1:B1",
+     "<row r=\"1\"><c r=\"b1\"><v>b</v></c></row>", ";b;\n"},
     {"formula type is not the cell type", "A1:B1",
      "<row r=\"1\"><c r=\"A1\"><f t=\"shared\" ref=\"A1:A2\" si=\"0\">B1</f><v>7</v></c></row>", "7;;\n"},
     {"date style with empty value stays empty", "A1:A1",
@@ -188,14 +190,16 @@ TEST(SheetRender, OptionalParts) {
 }
 
 TEST(SheetRender, SheetsFoundThroughRelationships) {
-  // Parts numbered against the sheet order, and a chart sheet in between.
+  // Parts numbered against the sheet order, a chart sheet in between, and
+  // a sheet without a relationship whose position's part is another's.
   const std::string head = "<?xml version=\"1.0\"?>";
   const std::string rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
   std::vector<Member> members = {
       {"xl/workbook.xml", head +
            "<workbook xmlns:r=\"r\"><sheets><sheet name=\"First\" sheetId=\"1\" r:id=\"rId7\"/>"
            "<sheet name=\"Chart\" sheetId=\"2\" r:id=\"rId8\"/>"
-           "<sheet name=\"Last\" sheetId=\"3\" r:id=\"rId9\"/></sheets></workbook>"},
+           "<sheet name=\"Last\" sheetId=\"3\" r:id=\"rId9\"/>"
+           "<sheet name=\"Module\" sheetId=\"4\" r:id=\"\"/></sheets></workbook>"},
       {"xl/_rels/workbook.xml.rels", head +
            "<Relationships><Relationship Id=\"rId7\" Type=\"" + rel + "worksheet\" Target=\"worksheets/sheet3.xml\"/>"
            "<Relationship Id=\"rId8\" Type=\"" + rel + "chartsheet\" Target=\"chartsheets/sheet1.xml\"/>"
@@ -204,6 +208,7 @@ TEST(SheetRender, SheetsFoundThroughRelationships) {
       {"xl/worksheets/sheet1.xml", worksheet("A1", "<row r=\"1\"><c r=\"A1\"><v>last</v></c></row>")},
       {"xl/worksheets/sheet3.xml", worksheet("A1", "<row r=\"1\"><c r=\"A1\"><v>first</v></c></row>")},
       {"xl/chartsheets/sheet1.xml", "<chartsheet/>"},
+      {"xl/worksheets/sheet4.xml", worksheet("A1", "<row r=\"1\"><c r=\"A1\"><v>unclaimed</v></c></row>")},
   };
   TempDir dir;
   std::string path = dir.file("moved.xlsx");
@@ -213,7 +218,27 @@ TEST(SheetRender, SheetsFoundThroughRelationships) {
   EXPECT_STREQ(lib.getSheetData("First"), "first;\n");
   EXPECT_STREQ(lib.getSheetData("Chart"), "");
   EXPECT_STREQ(lib.getSheetData("Last"), "last;\n");
+  // No relationship: by position, the part no other sheet claims.
+  EXPECT_STREQ(lib.getSheetData("Module"), "unclaimed;\n");
   lib.closeExcel();
+
+  // The same with its position's part claimed by another sheet: no cells.
+  members[0].bytes.replace(members[0].bytes.find("Module\" sheetId=\"4\""), 6, "Modul2");
+  members.push_back({"xl/worksheets/sheet2.xml", worksheet("A1", "<row r=\"1\"><c r=\"A1\"><v>x</v></c></row>")});
+  members[1].bytes.replace(members[1].bytes.find("</Relationships>"), 0,
+                           "<Relationship Id=\"rId10\" Type=\"" + rel + "worksheet\" Target=\"worksheets/sheet4.xml\"/>");
+  std::string claimed = dir.file("claimed.xlsx");
+  writeZip(claimed, members);
+  ASSERT_EQ(lib.openExcel(claimed.c_str()), 0);
+  EXPECT_STREQ(lib.getSheetData("Modul2"), "");
+  lib.closeExcel();
+
+  // Folders separated by backslashes.
+  for (Member& m : members) std::replace(m.name.begin(), m.name.end(), '/', '\\');
+  std::string backslashed = dir.file("backslashed.xlsx");
+  writeZip(backslashed, members);
+  ASSERT_EQ(lib.openExcel(backslashed.c_str()), 0);
+  EXPECT_STREQ(lib.getSheetData("First"), "first;\n");
 }
 
 // Some writers store every part in UTF-16 with a byte-order mark.

@@ -16,6 +16,7 @@ import base64
 import ctypes
 import datetime
 import fnmatch
+import io
 import json
 import math
 import os
@@ -74,15 +75,25 @@ def needs_sanitizer(library):
         return False
 
 
-def sanitizer_runtime(library):
+def linked_library(library, stem):
+    """Where the loader finds library's dependency stem (e.g. "libasan")."""
     out = subprocess.run(["ldd", library], capture_output=True, text=True).stdout
     for line in out.splitlines():
-        m = re.match(r"\s*(libasan\.so\S*)\s*=>\s*(\S+)", line)
-        if m and os.path.exists(m.group(2)):
+        m = re.match(r"\s*(\S+)\s*=>\s*(\S+)", line)
+        if m and m.group(1).startswith(stem + ".so") and os.path.exists(m.group(2)):
             return m.group(2)
-    out = subprocess.run(["gcc", "-print-file-name=libasan.so"], capture_output=True, text=True)
-    path = out.stdout.strip()
-    return path if os.path.isabs(path) and os.path.exists(path) else None
+    return None
+
+
+def sanitizer_preload(library):
+    """The libraries to preload into the interpreter: the sanitizer runtime
+    must come first, and the C++ runtime must be there when it starts, or
+    it cannot intercept exceptions thrown by the library."""
+    runtime = linked_library(library, "libasan")
+    cxx = linked_library(library, "libstdc++")
+    if runtime is None or cxx is None:
+        return None
+    return runtime + " " + cxx
 
 
 class Library:
@@ -91,11 +102,11 @@ class Library:
         self.env = dict(os.environ)
         self.label = "plain"
         if needs_sanitizer(self.path):
-            runtime = sanitizer_runtime(self.path)
-            if runtime is None:
+            preload = sanitizer_preload(self.path)
+            if preload is None:
                 sys.exit("cannot find the AddressSanitizer runtime for " + self.path)
             self.label = "asan"
-            self.env["LD_PRELOAD"] = runtime
+            self.env["LD_PRELOAD"] = preload
             # The interpreter itself leaks by design; only memory errors count.
             self.env["ASAN_OPTIONS"] = "detect_leaks=0:verify_asan_link_order=0:exitcode=%d" % SANITIZER_EXIT
             self.env["UBSAN_OPTIONS"] = "print_stacktrace=1:halt_on_error=1:exitcode=%d" % SANITIZER_EXIT
@@ -120,7 +131,7 @@ class Library:
 def crash_text(proc):
     err = proc.stderr.decode(errors="replace")
     lines = err.splitlines()
-    keys = ("ERROR: AddressSanitizer", "runtime error:", "SUMMARY:", "Traceback", "Error")
+    keys = ("AddressSanitizer", "runtime error:", "SUMMARY:", "Traceback", "Error")
     picked = [l.strip() for l in lines if any(k in l for k in keys)][:3]
     if proc.returncode < 0:
         head = "killed by signal %d" % -proc.returncode
@@ -133,39 +144,225 @@ def crash_text(proc):
 
 # --------------------------------------------------------------------------
 # Reference values.
+#
+# openpyxl's workbook loader gives up on many real files for reasons that
+# have nothing to do with cells (style records it cannot model, part names
+# in another case, defined names of missing sheets), and it renumbers
+# number formats. So the package is walked here, by its relationships, and
+# openpyxl's own worksheet and shared-string parsers read the cells.
+
+MAIN_NS = b"http://schemas.openxmlformats.org/spreadsheetml/2006/main"
+REL_NS = b"http://schemas.openxmlformats.org/officeDocument/2006/relationships"
+OTHER_MAIN_NS = (b"http://purl.oclc.org/ooxml/spreadsheetml/main",)
+# Written by a pre-release of the format, with other element names.
+BETA_NS = b"http://schemas.microsoft.com/office/excel/2006/2"
+OTHER_REL_NS = (b"http://purl.oclc.org/ooxml/officeDocument/relationships",)
+MAIN = "{%s}" % MAIN_NS.decode()
+REL = "{%s}" % REL_NS.decode()
 
 
 class Unreadable(Exception):
     pass
 
 
-def reference(path):
-    """Sheet list and cells as openpyxl reads them.
+class NoWorksheet(dict):
+    """A sheet without a worksheet part (chart, dialog, macro or module
+    sheets): no cells, whether the library answers "" or "0"."""
 
-    Returns (date1904, [(name, cells)]) where cells maps (row, col) to
-    (value, numFmtId) for every cell that holds a value; None for a sheet
-    openpyxl does not model as a worksheet (charts)."""
-    import openpyxl
-    from openpyxl.utils.datetime import MAC_EPOCH
 
-    with warnings.catch_warnings():
-        warnings.simplefilter("ignore")
+def local(tag):
+    return tag.rsplit("}", 1)[-1]
+
+
+def normalised_xml(data):
+    """Part text as openpyxl's parsers expect it: UTF-8, the transitional
+    namespaces."""
+    if data.startswith((b"\xff\xfe", b"\xfe\xff")):
+        text = data.decode("utf-16")
+        data = re.sub(r"^(<\?xml[^>]*encoding=)[\"'][^\"']*[\"']", r'\1"UTF-8"', text).encode("utf-8")
+    for ns in OTHER_MAIN_NS:
+        data = data.replace(ns, MAIN_NS)
+    for ns in OTHER_REL_NS:
+        data = data.replace(ns, REL_NS)
+    return data
+
+
+class Package:
+    def __init__(self, path):
+        import zipfile
         try:
-            wb = openpyxl.load_workbook(path, read_only=False, data_only=True)
-        except Exception as e:  # any failure to read counts as a damaged file
-            raise Unreadable("%s: %s" % (type(e).__name__, str(e)[:160]))
-    sheets = []
-    for ws in wb._sheets:
-        cells = {}
-        for (row, col), cell in getattr(ws, "_cells", {}).items():
-            value = cell.value
+            self.zip = zipfile.ZipFile(path)
+        except Exception as e:
+            raise Unreadable("not a zip archive: %s" % e)
+        self.names = {}
+        self.folded = {}
+        for info in self.zip.infolist():
+            name = info.filename.replace("\\", "/").lstrip("/")
+            if name in self.names:
+                raise Unreadable("two archive members named " + name)
+            self.names[name] = info
+            self.folded.setdefault(name.lower(), name)
+
+    def find(self, name):
+        """The member's name, matched exactly or else ignoring case."""
+        name = name.lstrip("/")
+        return name if name in self.names else self.folded.get(name.lower())
+
+    def read(self, name):
+        found = self.find(name)
+        if found is None:
+            return None
+        try:
+            return normalised_xml(self.zip.read(self.names[found]))
+        except Exception as e:
+            raise Unreadable("%s: %s" % (name, e))
+
+    def parse(self, name):
+        import xml.etree.ElementTree as ET
+        data = self.read(name)
+        if data is None:
+            return None
+        try:
+            return ET.fromstring(data)
+        except ET.ParseError as e:
+            raise Unreadable("%s: %s" % (name, e))
+
+    def relationships(self, part):
+        """[(id, kind, target part)] of a part; kind is the type's last word."""
+        folder, _, file = part.rpartition("/")
+        root = self.parse((folder + "/" if folder else "") + "_rels/" + file + ".rels")
+        rels = []
+        for rel in [] if root is None else root:
+            if local(rel.tag) != "Relationship" or rel.get("TargetMode") == "External":
+                continue
+            target = rel.get("Target", "")
+            if not target.startswith("/"):
+                parts = (folder.split("/") if folder else []) + target.split("/")
+                resolved = []
+                for p in parts:
+                    if p == "..":
+                        resolved and resolved.pop()
+                    elif p not in ("", "."):
+                        resolved.append(p)
+                target = "/".join(resolved)
+            rels.append((rel.get("Id"), rel.get("Type", "").rsplit("/", 1)[-1], target.lstrip("/")))
+        return rels
+
+
+def number_formats(root):
+    """The number format id of every cell format, and those that are dates."""
+    from openpyxl.styles.numbers import BUILTIN_FORMATS, is_date_format, is_timedelta_format
+    custom = {}
+    ids = []
+    for group in [] if root is None else root:
+        if group.tag == MAIN + "numFmts":
+            for el in group:
+                if el.tag == MAIN + "numFmt" and el.get("numFmtId") is not None:
+                    custom[int(el.get("numFmtId"))] = el.get("formatCode")
+        elif group.tag == MAIN + "cellXfs":
+            ids = [int(xf.get("numFmtId") or 0) for xf in group if xf.tag == MAIN + "xf"]
+    dates, spans = set(), set()
+    for index, fmt_id in enumerate(ids):
+        fmt = custom.get(fmt_id, BUILTIN_FORMATS.get(fmt_id))
+        if is_date_format(fmt):
+            dates.add(index)
+        if is_timedelta_format(fmt):
+            spans.add(index)
+    return ids, dates, spans
+
+
+def shared_strings(data):
+    from openpyxl.cell.text import Text
+    from openpyxl.xml.functions import iterparse
+    strings = []
+    tag = "{%s}si" % MAIN_NS.decode()
+    for _, node in iterparse(io.BytesIO(data)):
+        if node.tag == tag:
+            strings.append(Text.from_tree(node).content)
+            node.clear()
+    return strings
+
+
+def sheet_cells(data, strings, epoch, ids, dates, spans):
+    from openpyxl.worksheet._reader import WorkSheetParser, ROW_TAG
+    from openpyxl.xml.functions import iterparse
+    parser = WorkSheetParser(None, strings, data_only=True, epoch=epoch,
+                             date_formats=dates, timedelta_formats=spans)
+    cells = {}
+    for _, element in iterparse(io.BytesIO(data)):
+        if element.tag != ROW_TAG:
+            continue
+        _, row = parser.parse_row(element)
+        element.clear()
+        for cell in row:
+            value = cell["value"]
             if value is None or value == "":
                 continue
-            cells[(row, col)] = (value, cell._style.numFmtId)
-        sheets.append((ws.title, cells))
-    date1904 = wb.epoch == MAC_EPOCH
-    wb.close()
-    return date1904, sheets
+            style = cell["style_id"] or 0
+            fmt_id = ids[style] if 0 <= style < len(ids) else 0
+            cells[(cell["row"], cell["column"])] = (value, fmt_id)
+    return cells
+
+
+def reference(path):
+    """The workbook's sheets as the reference reads them.
+
+    Returns (date1904, [(name, cells or Unreadable)]) where cells maps
+    (row, col) to (value, numFmtId) for every cell that holds a value.
+    Raises Unreadable when not even the sheet list can be read."""
+    from openpyxl.utils.datetime import MAC_EPOCH, WINDOWS_EPOCH
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        package = Package(path)
+        workbook = next((t for _, kind, t in package.relationships("") if kind == "officeDocument"),
+                        "xl/workbook.xml")
+        root = package.parse(workbook)
+        if root is None:
+            raise Unreadable("no workbook part " + workbook)
+        if root.tag.startswith("{%s}" % BETA_NS.decode()):
+            raise Unreadable("pre-release namespace %s, not the file format" % BETA_NS.decode())
+        date1904 = False
+        sheets = []
+        for el in root:
+            if el.tag == MAIN + "workbookPr":
+                date1904 = (el.get("date1904") or "").lower() in ("1", "true")
+            elif el.tag == MAIN + "sheets":
+                sheets = [(s.get("name"), s.get(REL + "id")) for s in el if s.tag == MAIN + "sheet"]
+        rels = package.relationships(package.find(workbook))
+        by_id = {rid: (kind, target) for rid, kind, target in rels}
+
+        def table(kind, usual):
+            target = next((t for _, k, t in rels if k == kind and package.find(t)), None)
+            return target or workbook.rpartition("/")[0] + "/" + usual
+
+        strings_xml = package.read(table("sharedStrings", "sharedStrings.xml"))
+        try:
+            strings = shared_strings(strings_xml) if strings_xml else []
+        except Exception as e:
+            raise Unreadable("shared strings: %s" % e)
+        ids, dates, spans = number_formats(package.parse(table("styles", "styles.xml")))
+        epoch = MAC_EPOCH if date1904 else WINDOWS_EPOCH
+
+        result = []
+        for position, (name, rid) in enumerate(sheets, 1):
+            if rels:
+                kind, target = by_id.get(rid, ("none", None))
+            else:
+                # Only a package without relationships is read by position.
+                kind, target = "worksheet", "xl/worksheets/sheet%d.xml" % position
+            if kind != "worksheet":
+                result.append((name, NoWorksheet()))
+                continue
+            try:
+                data = package.read(target)
+                if data is None:
+                    raise Unreadable("worksheet part %s is missing" % target)
+                result.append((name, sheet_cells(data, strings, epoch, ids, dates, spans)))
+            except Unreadable as e:
+                result.append((name, e))
+            except Exception as e:
+                result.append((name, Unreadable("%s: %s: %s" % (target, type(e).__name__, str(e)[:120]))))
+        return date1904, result
 
 
 # --------------------------------------------------------------------------
@@ -234,12 +431,14 @@ def as_number(text):
     return float(text) if NUMBER.match(text) else None
 
 
-def day_serial(d, date1904):
+def our_day_serial(d, date1904):
+    """The serial whose timestamp we print with date d."""
     if date1904:
         return (d - datetime.date(1904, 1, 1)).days
     if d >= datetime.date(1900, 3, 1):
         return (d - datetime.date(1899, 12, 30)).days
-    # Days before the 1900 system's phantom leap day count one fewer.
+    # Serials below the 1900 system's phantom leap day are shifted by one
+    # day, negative ones included.
     return (d - datetime.date(1899, 12, 31)).days
 
 
@@ -252,23 +451,38 @@ def stamp_serial(text, date1904):
         days = 60
     else:
         try:
-            days = day_serial(datetime.date(y, mo, d), date1904)
+            days = our_day_serial(datetime.date(y, mo, d), date1904)
         except ValueError:
             return None
     return days + (h * 3600 + mi * 60 + s) * SECOND
 
 
-def reference_serial(value, date1904):
+def reference_day_serials(d, date1904):
+    """The serials openpyxl turns into date d (it has no 1900-02-29, and
+    it shifts only the serials from 0 to 60)."""
+    if date1904:
+        return [(d - datetime.date(1904, 1, 1)).days]
+    if d >= datetime.date(1900, 3, 1) or d <= datetime.date(1899, 12, 30):
+        return [(d - datetime.date(1899, 12, 30)).days]
+    days = (d - datetime.date(1899, 12, 31)).days
+    return [days, 60] if days == 59 else [days]
+
+
+def day_seconds(value):
+    return value.hour * 3600 + value.minute * 60 + value.second + value.microsecond / 1e6
+
+
+def reference_serials(value, date1904):
+    """Candidate serial numbers of a date or time value; [] for others."""
     if isinstance(value, datetime.timedelta):
-        return value.total_seconds() * SECOND
+        return [value.total_seconds() * SECOND]
     if isinstance(value, datetime.datetime):
-        seconds = value.hour * 3600 + value.minute * 60 + value.second + value.microsecond / 1e6
-        return day_serial(value.date(), date1904) + seconds * SECOND
+        return [d + day_seconds(value) * SECOND for d in reference_day_serials(value.date(), date1904)]
     if isinstance(value, datetime.date):
-        return day_serial(value, date1904)
+        return reference_day_serials(value, date1904)
     if isinstance(value, datetime.time):
-        return (value.hour * 3600 + value.minute * 60 + value.second + value.microsecond / 1e6) * SECOND
-    return None
+        return [day_seconds(value) * SECOND]
+    return []
 
 
 def iso_equal(text, value):
@@ -285,34 +499,37 @@ def iso_equal(text, value):
             continue
         if isinstance(parsed, datetime.datetime) and parsed.tzinfo is not None:
             parsed = parsed.replace(tzinfo=None)
-        a = reference_serial(parsed, False)
-        b = reference_serial(value, False)
-        return a is not None and b is not None and abs(a - b) <= 0.001 * SECOND
+        a = reference_serials(parsed, False)
+        b = reference_serials(value, False)
+        return bool(a and b) and abs(a[0] - b[0]) <= 0.001 * SECOND
     return False
 
 
 EQUAL = None
 QUIRK_ISO = "kept quirk: t=\"d\" cell keeps its ISO text"
-QUIRK_FRACTION = "kept quirk: numFmtId 12/13 is a date for us, a fraction for openpyxl"
+QUIRK_FORMAT_ID = "kept quirk: numFmtId 12..22 is a date for us, not for openpyxl"
 
 
 def compare_cell(ours, value, numfmt, date1904):
     """Returns EQUAL, a quirk text, or a description of the difference."""
     if isinstance(value, bool):
         return EQUAL if ours == (b"1" if value else b"0") else "boolean"
-    serial = reference_serial(value, date1904)
-    if serial is not None:
+    serials = reference_serials(value, date1904)
+    if serials:
         if numfmt in DATE_FORMATS:
             mine = stamp_serial(ours, date1904)
             if mine is not None:
                 # We truncate to whole seconds, openpyxl rounds to milliseconds.
-                return EQUAL if abs(mine - serial) <= 1.001 * SECOND else "timestamp"
+                near = any(abs(mine - s) <= 1.001 * SECOND for s in serials)
+                return EQUAL if near else "timestamp"
         else:
             mine = as_number(ours)
             if mine is not None:
-                close = math.isclose(mine, serial, rel_tol=1e-9, abs_tol=0.001 * SECOND)
-                return EQUAL if close else "date serial"
-        return QUIRK_ISO if iso_equal(ours, value) else "date"
+                near = any(math.isclose(mine, s, rel_tol=1e-9, abs_tol=0.001 * SECOND) for s in serials)
+                return EQUAL if near else "date serial"
+        if iso_equal(ours, value):
+            return QUIRK_ISO
+        return "timestamp expected" if numfmt in DATE_FORMATS else "serial number expected"
     if isinstance(value, (int, float)):
         mine = as_number(ours)
         if mine is not None:
@@ -320,7 +537,7 @@ def compare_cell(ours, value, numfmt, date1904):
         if numfmt in DATE_FORMATS:
             mine = stamp_serial(ours, date1904)
             if mine is not None and abs(mine - value) <= 1.001 * SECOND:
-                return QUIRK_FRACTION
+                return QUIRK_FORMAT_ID
         return "number"
     if isinstance(value, str):
         return EQUAL if ours == expected_text(value) else "text"
@@ -377,7 +594,7 @@ def row_matches(line, row_cells, date1904):
         if cell is None:
             if field:
                 return False
-        elif compare_cell(field, cell[0], cell[1], date1904) not in (EQUAL, QUIRK_ISO, QUIRK_FRACTION):
+        elif compare_cell(field, cell[0], cell[1], date1904) not in (EQUAL, QUIRK_ISO, QUIRK_FORMAT_ID):
             return False
     return all(col <= len(line) for col in row_cells)
 
@@ -463,22 +680,20 @@ def decode_name(raw):
 
 
 def compare_workbook(file, rendered, ref):
-    """Returns (sheet results, notes)."""
+    """Returns (sheet results, notes, unreadable) where unreadable lists the
+    sheets the reference cannot read, with what we made of them."""
     date1904, ref_sheets = ref
     notes = []
     results = []
+    unreadable = []
     ours = [(decode_name(unb64(s["name"])), unb64(s["text"])) for s in rendered["sheets"]]
-    if rendered["open"] != 0:
-        for name, _ in ref_sheets:
-            r = SheetResult(file, name)
-            r.note = "openExcel returned %d" % rendered["open"]
-            results.append(r)
-        return results, notes
     if not rendered.get("listing_ok", True):
         notes.append("sheet list does not end with a line feed")
 
     ref_names = [name for name, _ in ref_sheets]
     our_names = [name for name, _ in ours]
+    if [n for n in our_names if n in ref_names] != [n for n in ref_names if n in our_names]:
+        notes.append("listSheets gives the sheets in another order than the workbook")
     pairs = []
     unmatched_ours = [o for o in ours if o[0] not in ref_names]
     unmatched_ref = [r for r in ref_sheets if r[0] not in our_names]
@@ -492,29 +707,40 @@ def compare_workbook(file, rendered, ref):
         for (oname, text), (rname, cells) in zip(unmatched_ours, unmatched_ref):
             pairs.append((rname, oname, text, cells))
         unmatched_ours = unmatched_ref = []
+    for name, cells in unmatched_ref:
+        pairs.append((name, None, None, cells))
 
     for rname, oname, text, cells in pairs:
+        if isinstance(cells, Unreadable):
+            if text is None:
+                ours_said = "not listed"
+            elif text == b"0":
+                ours_said = "\"0\""
+            else:
+                ours_said = "%d lines" % text.count(b"\n")
+            unreadable.append((rname, str(cells), ours_said))
+            continue
         r = SheetResult(file, rname)
-        if oname != rname:
+        r.cells = len(cells)
+        if rendered["open"] != 0:
+            r.note = "openExcel returned %d" % rendered["open"]
+        elif oname is None:
+            r.note = "sheet missing from our list"
+        elif oname != rname:
             r.note = "sheet name %s, reference %s" % (show(oname), show(rname))
+        elif isinstance(cells, NoWorksheet):
+            if text not in (b"", b"0"):
+                r.note = "sheet without a worksheet part, but we show %d lines" % len(text.split(b"\n")[:-1])
         elif text == b"0":
             r.note = "getSheetData returned \"0\""
         else:
             compare_sheet(r, text, cells, date1904)
         results.append(r)
-    for name, cells in unmatched_ref:
-        r = SheetResult(file, name)
-        r.note = "sheet missing from our list"
-        results.append(r)
     for name, text in unmatched_ours:
-        # Dialog and macro sheets: openpyxl skips them; they hold no cells for us either.
-        if text == b"":
-            notes.append("sheet %s not read by openpyxl; empty for us too" % show(name))
-        else:
-            r = SheetResult(file, name)
-            r.note = "sheet not read by openpyxl but has text for us"
-            results.append(r)
-    return results, notes
+        r = SheetResult(file, name)
+        r.note = "sheet not in the workbook's sheet list"
+        results.append(r)
+    return results, notes, unreadable
 
 
 # --------------------------------------------------------------------------
@@ -528,15 +754,136 @@ def pct(a, b):
 def describe(result, limit):
     out = []
     if result.note:
-        out.append("      " + result.note)
+        out.append(result.note)
     for label, items in (("differs", result.diffs), ("quirk", result.quirks)):
         for key, ref, ours, expected, verdict in sorted(items, key=lambda d: d[0])[:limit]:
-            out.append("      %-7s %-10s ours %s  reference %s  (%s)" % (
+            out.append("%-7s %-10s ours %s  reference %s  (%s)" % (
                 label, ref, show(ours) if ours is not None else "-",
                 show(expected) if expected is not None else "-", verdict))
         if len(items) > limit:
-            out.append("      ... %d more %s cells" % (len(items) - limit, label))
+            out.append("... %d more %s cells" % (len(items) - limit, label))
     return out
+
+
+class Run:
+    """Everything one library made of the corpus."""
+
+    def __init__(self, library):
+        self.lib = library
+        self.results = []       # SheetResult of every compared sheet
+        self.notes = {}         # file -> [note]
+        self.crashes = []       # (file, what happened)
+        self.unreadable = []    # (file, sheet or None, why, what we made of it)
+        self.seconds = []       # (seconds, file)
+
+    def check(self, file, path, ref, timeout):
+        rendered, failure, seconds = self.lib.run(path, timeout)
+        self.seconds.append((seconds, file))
+        if isinstance(ref, Unreadable):
+            outcome = failure or "openExcel %d, %d sheets" % (rendered["open"], len(rendered["sheets"]))
+            self.unreadable.append((file, None, str(ref), outcome))
+        if failure:
+            self.crashes.append((file, failure))
+        if isinstance(ref, Unreadable):
+            return
+        if failure:
+            for name, cells in ref[1]:
+                if not isinstance(cells, Unreadable):
+                    r = SheetResult(file, name)
+                    r.note = "not rendered: " + failure
+                    self.results.append(r)
+            return
+        results, notes, unreadable = compare_workbook(file, rendered, ref)
+        self.results.extend(results)
+        self.unreadable.extend((file, name, why, ours) for name, why, ours in unreadable)
+        if notes:
+            self.notes[file] = notes
+
+    def share(self):
+        equal = sum(1 for r in self.results if r.equal)
+        return equal / len(self.results) if self.results else 1.0
+
+    def report(self, files, corpus, threshold, limit):
+        results = self.results
+        equal = [r for r in results if r.equal]
+        differing = [r for r in results if not r.equal]
+        quirk_only = [r for r in differing if not r.diffs and r.note is None]
+        unreadable_files = [u for u in self.unreadable if u[1] is None]
+        unreadable_sheets = [u for u in self.unreadable if u[1] is not None]
+        share = self.share()
+        print()
+        print("Corpus check of %s (%s build)" % (self.lib.path, self.lib.label))
+        print("  corpus                            %s" % os.path.abspath(corpus))
+        print("  files                             %d" % len(files))
+        print("  files the reference cannot read   %d (not counted)" % len(unreadable_files))
+        print("  sheets the reference cannot read  %d (not counted)" % len(unreadable_sheets))
+        print("  sheets compared                   %d" % len(results))
+        print("  sheets equal                      %d (%s)" % (len(equal), pct(len(equal), len(results))))
+        print("  sheets differing                  %d (%d of them only by kept quirks)" % (
+            len(differing), len(quirk_only)))
+        holding = [r for r in results if r.cells]
+        print("  sheets holding cells              %d, equal %d (%s)" % (
+            len(holding), sum(1 for r in holding if r.equal),
+            pct(sum(1 for r in holding if r.equal), len(holding))))
+        print("  cells compared                    %d" % sum(r.cells for r in results))
+        print("  crashes and timeouts              %d" % len(self.crashes))
+        print("  equal share %.4f, threshold %.4f: %s" % (
+            share, threshold, "met" if share >= threshold else "NOT met"))
+        slowest = sorted(self.seconds, reverse=True)[:3]
+        print("  slowest files                     " + ", ".join("%s %.1fs" % (f, s) for s, f in slowest))
+
+        if differing:
+            print()
+            print("  Differing sheets, first differing cell:")
+            for r in differing:
+                first = r.first()
+                if first is None:
+                    print("    %s | %s | %s" % (r.file, show(r.sheet), r.note))
+                else:
+                    _, ref, ours, expected, verdict = first
+                    print("    %s | %s | %s | ours %s | reference %s | %s" % (
+                        r.file, show(r.sheet), ref, show(ours) if ours is not None else "-",
+                        show(expected) if expected is not None else "-", verdict))
+        if self.crashes:
+            print()
+            print("  Crashes and timeouts:")
+            for file, failure in self.crashes:
+                print("    %s: %s" % (file, failure))
+        if self.unreadable:
+            print()
+            print("  Not counted, the reference cannot read them (damaged on purpose):")
+            for file, sheet, why, ours in self.unreadable:
+                where = file if sheet is None else "%s | %s" % (file, show(sheet))
+                print("    %s: %s | ours: %s" % (where, why, ours))
+
+        print()
+        print("  Per-file differences:")
+        by_file = {}
+        for r in differing:
+            by_file.setdefault(r.file, []).append(r)
+        for file in files:
+            if file not in by_file and file not in self.notes:
+                continue
+            print("    %s" % file)
+            for note in self.notes.get(file, []):
+                print("      note: " + note)
+            for r in by_file.get(file, []):
+                print("      sheet %s: %d differing, %d quirk cells of %d" % (
+                    show(r.sheet), len(r.diffs), len(r.quirks), r.cells))
+                for line in describe(r, limit):
+                    print("        " + line)
+
+    def dump(self):
+        def cells(items):
+            return [[ref, show(o) if o is not None else None, show(e) if e is not None else None, v]
+                    for _, ref, o, e, v in sorted(items, key=lambda d: d[0])]
+        return {
+            "library": self.lib.path, "build": self.lib.label, "share": self.share(),
+            "crashes": self.crashes, "unreadable": self.unreadable,
+            "differing": [{"file": r.file, "sheet": r.sheet, "note": r.note, "cells": r.cells,
+                           "diffs": cells(r.diffs), "quirks": cells(r.quirks)}
+                          for r in self.results if not r.equal],
+        }
 
 
 def main():
@@ -560,10 +907,15 @@ def main():
     except ImportError:
         print("openpyxl is not installed for %s: skipped" % sys.executable)
         return SKIP
-    libraries = [Library(p) for p in args.library]
-    for lib in libraries:
-        if not os.path.isfile(lib.path):
-            print("no library at " + lib.path)
+    for path in args.library:
+        if not os.path.isfile(path):
+            print("no library at " + path)
+            return 2
+    runs = [Run(Library(p)) for p in args.library]
+    for run in runs:
+        _, failure, _ = run.lib.run(os.devnull, 60)
+        if failure:
+            print("cannot use %s: %s" % (run.lib.path, failure))
             return 2
 
     files = sorted(f for f in os.listdir(args.corpus)
@@ -574,118 +926,21 @@ def main():
         print("no workbooks in %s: skipped" % args.corpus)
         return SKIP
 
-    damaged = []            # (file, why openpyxl failed, our outcome)
-    runs = {lib.label + ":" + lib.path: {"lib": lib, "results": [], "notes": {}, "crashes": [], "slow": []}
-            for lib in libraries}
     for file in files:
         path = os.path.join(args.corpus, file)
         try:
             ref = reference(path)
-            why = None
         except Unreadable as e:
-            ref = None
-            why = str(e)
-        for run in runs.values():
-            rendered, failure, seconds = run["lib"].run(path, args.timeout)
-            run["slow"].append((seconds, file))
-            if failure:
-                run["crashes"].append((file, failure))
-                if ref is not None:
-                    for name, _ in ref[1]:
-                        r = SheetResult(file, name)
-                        r.note = "not rendered: " + failure
-                        run["results"].append(r)
-                continue
-            if ref is None:
-                if run is next(iter(runs.values())):
-                    damaged.append((file, why, "openExcel %d, %d sheets" % (rendered["open"], len(rendered["sheets"]))))
-                continue
-            results, notes = compare_workbook(file, rendered, ref)
-            run["results"].extend(results)
-            if notes:
-                run["notes"][file] = notes
-        sys.stdout.flush()
+            ref = e
+        for run in runs:
+            run.check(file, path, ref, args.timeout)
 
-    failed = False
-    dump = {}
-    for key, run in runs.items():
-        results = run["results"]
-        equal = [r for r in results if r.equal]
-        differing = [r for r in results if not r.equal]
-        share = len(equal) / len(results) if results else 1.0
-        print()
-        print("Corpus check of %s" % run["lib"].path)
-        print("  build                 %s" % run["lib"].label)
-        print("  corpus                %s" % os.path.abspath(args.corpus))
-        print("  files                 %d" % len(files))
-        print("  files openpyxl cannot open (not counted)  %d" % len(damaged))
-        print("  sheets compared       %d" % len(results))
-        print("  sheets equal          %d (%s)" % (len(equal), pct(len(equal), len(results))))
-        print("  sheets differing      %d (%d only by kept quirks)" % (
-            len(differing), sum(1 for r in differing if not r.diffs and r.note is None)))
-        print("  crashes and timeouts  %d" % len(run["crashes"]))
-        print("  threshold             %.4f -> %s" % (args.threshold, "met" if share >= args.threshold else "NOT met"))
-        slowest = sorted(run["slow"], reverse=True)[:3]
-        print("  slowest files         " + ", ".join("%s %.1fs" % (f, s) for s, f in slowest))
-
-        if differing:
-            print()
-            print("  Differing sheets (first differing cell):")
-            print("    %-44s %-24s %-8s %-26s %-26s %s" % ("file", "sheet", "cell", "ours", "reference", "why"))
-            for r in differing:
-                first = r.first()
-                if first is None:
-                    print("    %-44s %-24s %-8s %s" % (r.file, show(r.sheet), "-", r.note))
-                else:
-                    _, ref, ours, expected, verdict = first
-                    print("    %-44s %-24s %-8s %-26s %-26s %s" % (
-                        r.file, show(r.sheet), ref, show(ours) if ours is not None else "-",
-                        show(expected) if expected is not None else "-", verdict))
-        if run["crashes"]:
-            print()
-            print("  Crashes and timeouts:")
-            for file, failure in run["crashes"]:
-                print("    %s: %s" % (file, failure))
-        if damaged and run is next(iter(runs.values())):
-            print()
-            print("  Files openpyxl cannot open (damaged on purpose; ours shown, not counted):")
-            for file, why, outcome in damaged:
-                print("    %s: %s | ours: %s" % (file, why, outcome))
-
-        print()
-        print("  Per-file differences:")
-        by_file = {}
-        for r in differing:
-            by_file.setdefault(r.file, []).append(r)
-        for file in files:
-            if file not in by_file and file not in run["notes"]:
-                continue
-            print("    %s" % file)
-            for note in run["notes"].get(file, []):
-                print("      note: " + note)
-            for r in by_file.get(file, []):
-                print("      sheet %s: %d differing, %d quirk cells of %d" % (
-                    show(r.sheet), len(r.diffs), len(r.quirks), r.cells))
-                for line in describe(r, args.cells):
-                    print("  " + line)
-
-        if run["crashes"] or share < args.threshold:
-            failed = True
-        dump[key] = {
-            "share": share,
-            "crashes": run["crashes"],
-            "damaged": damaged,
-            "differing": [{
-                "file": r.file, "sheet": r.sheet, "note": r.note, "cells": r.cells,
-                "diffs": [[ref, show(o) if o is not None else None, show(e) if e is not None else None, v]
-                          for _, ref, o, e, v in sorted(r.diffs, key=lambda d: d[0])],
-                "quirks": [[ref, show(o) if o is not None else None, show(e) if e is not None else None, v]
-                           for _, ref, o, e, v in sorted(r.quirks, key=lambda d: d[0])],
-            } for r in differing],
-        }
+    for run in runs:
+        run.report(files, args.corpus, args.threshold, args.cells)
     if args.json:
         with open(args.json, "w") as f:
-            json.dump(dump, f, indent=1)
+            json.dump([run.dump() for run in runs], f, indent=1)
+    failed = any(run.crashes or run.share() < args.threshold for run in runs)
     return 1 if failed else 0
 
 
