@@ -197,7 +197,7 @@ const char* renderStreamed(const std::string& part, unsigned threads, std::size_
       std::string_view text(*current);
       std::size_t start = 0;
       while (text.size() - start >= blockBytes) {
-        std::size_t cut = afterRowEnd(text, std::min(start + searchFrom, text.size()));
+        std::size_t cut = afterRowEnd(text, start, std::min(start + searchFrom, text.size()));
         if (cut == std::string_view::npos) break;
         cuts.push_back(cut);
         start = cut;

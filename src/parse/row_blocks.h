@@ -7,8 +7,10 @@
 namespace tabulon {
 
 // Position just past the first row end tag ("</row>", any prefix) that
-// begins at or after from; npos when there is none.
-std::size_t afterRowEnd(std::string_view text, std::size_t from);
+// begins at or after from; npos when there is none. start (<= from) must
+// lie outside comments, CDATA sections and processing instructions: a row
+// end tag inside one of them is text, not a row end.
+std::size_t afterRowEnd(std::string_view text, std::size_t start, std::size_t from);
 
 // Cuts text into count blocks (count >= 1): block i starts where block i-1
 // ended and ends just past the first row end tag at or after its start plus

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <climits>
+#include <cstdint>
 #include <cstring>
 
 #include "api/workbook_state.h"
@@ -221,18 +223,26 @@ bool parseNumber(std::string_view text, double& value) {
   return ec == std::errc() && ptr == text.data() + text.size();
 }
 
-// The column of a cell reference such as "AB12": its letters up to the
-// first digit. Lower-case letters name the same column, as they do for
-// the programs that write them.
-std::uint32_t columnOfReference(std::string_view ref) {
-  char letters[4];
-  std::size_t n = 0;
+// The position of a cell reference such as "AB12": its letters up to the
+// first digit, read as a column number even beyond the last column the
+// lines can hold. Lower-case letters name the same column, as they do for
+// the programs that write them. 0 when the letters are no column name.
+std::uint32_t positionOfReference(std::string_view ref) {
+  std::uint32_t position = 0;
+  std::size_t letters = 0;
   for (char c : ref) {
     if (c >= '0' && c <= '9') break;
-    if (n == sizeof letters) return 0;  // longer than any column name
-    letters[n++] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c < 'A' || c > 'Z') return 0;
+    // Past seven letters the position is beyond any line; stop counting.
+    if (++letters <= 7) position = position * 26 + static_cast<std::uint32_t>(c - 'A' + 1);
   }
-  return static_cast<std::uint32_t>(columnFromLetters(std::string_view(letters, n)));
+  return letters <= 7 ? position : UINT32_MAX;
+}
+
+// The line field of a position: 0 for none (beyond the last column).
+inline std::uint32_t fieldOf(std::uint32_t position) {
+  return position <= kLastMappedColumn ? position : 0;
 }
 
 // A table index written in decimal (surrounding white space allowed).
@@ -327,13 +337,12 @@ class RowParser {
   // Reads one cell whose start tag is tag and whose content starts at p;
   // returns where the row scan goes on.
   const char* cell(const RawTag& tag, const char* p, const char* end) {
-    std::uint32_t column;
-    if (tag.hasR) {
-      column = columnOfReference(tag.r);
-    } else {
-      column = previousColumn_ < kLastMappedColumn ? previousColumn_ + 1 : 0;
-    }
-    previousColumn_ = column;
+    // A cell without a reference follows the previous one, also beyond the
+    // last column: such cells have no field, however many follow.
+    std::uint32_t position = tag.hasR ? positionOfReference(tag.r)
+                                      : previousColumn_ == UINT32_MAX ? UINT32_MAX : previousColumn_ + 1;
+    previousColumn_ = position;
+    std::uint32_t column = fieldOf(position);
     if (tag.selfClosing) return p;
 
     std::string_view value, inlineContent;

@@ -1,0 +1,212 @@
+// Hostile worksheet and workbook content through the host's calls: each
+// gives the right text (or "0") and memory that follows what is present,
+// never what the file claims.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <sys/resource.h>
+
+#include "api/sheet_extraction.h"
+#include "hostile_run.h"
+#include "memory_watch.h"
+#include "tabulon.h"
+
+namespace tabulon::test {
+namespace {
+
+constexpr std::size_t kMiB = std::size_t{1} << 20;
+
+std::string row(const std::string& number, const std::string& cells) {
+  return (number.empty() ? "<row>" : "<row r=\"" + number + "\">") + cells + "</row>";
+}
+
+std::string cell(const std::string& ref, const std::string& value, const std::string& extra = "") {
+  return "<c" + (ref.empty() ? "" : " r=\"" + ref + "\"") + extra + "><v>" + value + "</v></c>";
+}
+
+// Column letters of n (1-based), past the mapped range too.
+std::string letters(unsigned long n) {
+  std::string s;
+  for (; n > 0; n = (n - 1) / 26) s.insert(s.begin(), static_cast<char>('A' + (n - 1) % 26));
+  return s;
+}
+
+TEST(HostileSheets, AddressSpaceIsLimited) {
+  if (!addressSpaceLimited()) GTEST_SKIP() << "sanitizer build: no address-space limit";
+  rlimit limit{};
+  ASSERT_EQ(getrlimit(RLIMIT_AS, &limit), 0);
+  EXPECT_LE(limit.rlim_cur, kAddressSpaceLimit);
+}
+
+// Cells past the last mapped column ("YYY", 17,575) have no field.
+TEST(HostileSheets, OneRowOfHundredThousandCells) {
+  constexpr unsigned long kCells = 100000;
+  std::string expected;
+  for (unsigned long c = 1; c <= 17575; ++c) expected += std::to_string(c) + ";";
+  expected += "\n";
+  for (bool withRefs : {false, true}) {
+    std::string cells;
+    for (unsigned long c = 1; c <= kCells; ++c)
+      cells += cell(withRefs ? letters(c) + "1" : "", std::to_string(c));
+    Outcome outcome = runBook(sheetBook("", row("1", cells)), "S");
+    EXPECT_EQ(outcome.open, 0);
+    EXPECT_TRUE(outcome.text == expected) << (withRefs ? "with" : "without") << " references: "
+                                          << outcome.text.substr(0, 100);
+  }
+}
+
+TEST(HostileSheets, OneMegabyteSharedString) {
+  std::string big;
+  for (std::size_t i = 0; big.size() < kMiB; ++i) big += "word" + std::to_string(i % 1000) + " ";
+  Workbook book = sheetBook("A1:C1", row("1", cell("A1", "0", " t=\"s\"") + cell("C1", "0", " t=\"s\"")));
+  book.sharedStrings = "<si><t>" + big + "</t></si>";
+  Outcome outcome = runBook(book, "S");
+  EXPECT_EQ(outcome.open, 0);
+  EXPECT_TRUE(outcome.text == big + ";;" + big + ";\n") << outcome.text.size();
+}
+
+// Indexes that name no shared string give an empty field; indexes that
+// name no cell format leave the number as written.
+TEST(HostileSheets, TableIndexesOutOfRange) {
+  const char* indexes[] = {"2147483647", "-1", "-2147483648", "2147483648", "99999999999999999999999", "", "x", " 1 "};
+  std::string cells, expected;
+  unsigned long column = 0;
+  for (const char* index : indexes) {
+    cells += cell(letters(++column) + "1", index, " t=\"s\"");
+    expected += std::string(index) == " 1 " ? "b;" : ";";
+    cells += cell(letters(++column) + "1", "45000.5", std::string(" s=\"") + index + "\"");
+    expected += std::string(index) == " 1 " ? "2023-03-15 12:00:00;" : "45000.5;";
+  }
+  Workbook book = sheetBook("", row("1", cells));
+  book.sharedStrings = "<si><t>a</t></si><si><t>b</t></si>";
+  book.cellXfs = "<xf numFmtId=\"0\"/><xf numFmtId=\"14\"/>";
+  Outcome outcome = runBook(book, "S");
+  EXPECT_EQ(outcome.open, 0);
+  EXPECT_EQ(outcome.text, expected + "\n");
+}
+
+// Row 0 has a slot of its own and comes first; negative rows have none;
+// the last int row comes after the others, and a row past it is dropped.
+TEST(HostileSheets, RowNumbersAtTheEdges) {
+  const std::string rows = row("2147483647", cell("A2147483647", "max")) + row("", cell("A1", "past")) +
+                           row("-1", cell("A1", "negative")) + row("-2147483648", cell("A1", "lowest")) +
+                           row("0", cell("A0", "zero")) + row("1", cell("A1", "one"));
+  resetLargestRequest();
+  Outcome outcome = runBook(sheetBook("A1:A2147483647", rows), "S");
+  EXPECT_EQ(outcome.open, 0);
+  EXPECT_EQ(outcome.text, "zero;\none;\nmax;\n");
+  EXPECT_LT(largestRequest(), 4 * kMiB);
+}
+
+// A dimension is a claim: lines and slots follow the cells present.
+TEST(HostileSheets, DimensionsClaimingFarMoreThanPresent) {
+  const std::string threeCells =
+      row("1", cell("A1", "1")) + row("2", cell("B2", "2")) + row("3", cell("C3", "3"));
+  struct Case {
+    const char* dimension;
+    std::string expected;
+  } cases[] = {
+      {"A1:XFD1048576", "1" + std::string(16384, ';') + "\n;2" + std::string(16383, ';') + "\n;;3" +
+                            std::string(16382, ';') + "\n"},
+      {"A1:A2000000000", "1;;;\n;2;;\n;;3;\n"},
+      {"A1:C99999999999999999999999", "1;;;\n;2;;\n;;3;\n"},
+      // Past the last mapped column ("YYY"): the width comes from the cells.
+      {"A1:ZZZ5", "1;;;\n;2;;\n;;3;\n"},
+      {"A1:YYY1048576", "1" + std::string(17575, ';') + "\n;2" + std::string(17574, ';') + "\n;;3" +
+                            std::string(17573, ';') + "\n"},
+  };
+  for (const Case& c : cases) {
+    resetLargestRequest();
+    Outcome outcome = runBook(sheetBook(c.dimension, threeCells), "S");
+    EXPECT_EQ(outcome.open, 0) << c.dimension;
+    EXPECT_TRUE(outcome.text == c.expected) << c.dimension << ": " << outcome.text.substr(0, 60);
+    EXPECT_LT(largestRequest(), 4 * kMiB) << c.dimension;
+  }
+}
+
+// Every line has the sheet's width: a stated width of 17,575 columns makes
+// each one-cell row 17,576 bytes of text, so 200,000 tiny rows ask for
+// about 3.5 GB. Under the address-space limit that must end in "0", not in
+// a crash.
+TEST(HostileSheets, WideDimensionTimesManyRows) {
+  if (!addressSpaceLimited()) GTEST_SKIP() << "needs the address-space limit";
+  std::string rows;
+  for (int i = 0; i < 200000; ++i) rows += "<row><c><v>1</v></c></row>";
+  const std::string archive = zipBytes(sheetBook("A1:YYY1", rows).members());
+  Outcome outcome = runBytes(archive, "S");
+  EXPECT_EQ(outcome.open, 0);
+  EXPECT_EQ(outcome.text, "0");
+  std::printf("200,000 rows of 17,575 fields from a %zu-byte archive: peak resident %.0f MiB\n",
+              archive.size(), static_cast<double>(peakResident()) / kMiB);
+}
+
+TEST(HostileSheets, SheetNameOfThousandBytes) {
+  std::string name;
+  for (int i = 0; name.size() < 1000; ++i) name += i % 3 == 0 ? "\xc3\xa9" : i % 3 == 1 ? "&" : "n";
+  name.resize(1000);
+  Workbook book = sheetBook("A1", row("1", cell("A1", "7")));
+  book.sheets[0].first = name;
+  TempDir dir;
+  const std::string path = dir.file("long-name.xlsx");
+  book.write(path);
+  HostLibrary& lib = host();
+  ASSERT_EQ(lib.openExcel(path.c_str()), 0);
+  const char* (*listSheets)() = lib.symbol<const char* (*)()>("listSheets");
+  EXPECT_EQ(std::string(listSheets()), name + "\n");
+  EXPECT_STREQ(lib.getSheetData(name.c_str()), "7;\n");
+  std::string other = name;
+  other.back() = 'x';
+  EXPECT_STREQ(lib.getSheetData(other.c_str()), "0");
+  lib.closeExcel();
+}
+
+// Cell starts repeated a million times without a value: the scan ends,
+// in time that grows with the text, and there is no line.
+TEST(HostileSheets, RepeatedCellStartsWithoutValues) {
+  constexpr int kRepeats = 1000000;
+  const char* pieces[] = {"<c r=\"", "<c r=\"\">", "<c r=\"A1\">", "<c r=\"A1\"><v>", "<c><is><t>"};
+  for (const char* piece : pieces) {
+    std::string rows = "<row r=\"1\">";
+    for (int i = 0; i < kRepeats; ++i) rows += piece;
+    const auto start = std::chrono::steady_clock::now();
+    Outcome outcome = runBook(sheetBook("A1", rows), "S");
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(outcome.open, 0) << piece;
+    EXPECT_EQ(outcome.text, "") << piece;
+    std::printf("%d x '%s': %.2f s\n", kRepeats, piece, seconds);
+  }
+}
+
+// A row end tag inside a CDATA section, a comment or a processing
+// instruction is text, not a row end: the rows do not depend on where the
+// sheet is cut into blocks. The long variant spans several pieces of the
+// inflated stream.
+TEST(HostileSheets, RowEndInsideMarkupIsNotARowEnd) {
+  const std::string rows[] = {
+      row("1", cell("A1", "1") + "<c r=\"B1\" t=\"inlineStr\"><is><t><![CDATA[a</row>b]]></t></is></c>" +
+                   cell("C1", "3")),
+      row("1", cell("A1", "1") + "<!-- </row> -->" + cell("B1", "2")),
+      row("1", cell("A1", "1") + "<?pi </row> ?>" + cell("B1", "2")),
+  };
+  for (const std::string& r : rows) {
+    for (int copies : {8, 40000}) {
+      std::string xml;
+      for (int i = 0; i < copies; ++i) xml += r;
+      TempDir dir;
+      const std::string path = dir.file("markup.xlsx");
+      sheetBook("", xml).write(path);
+      ASSERT_EQ(openExcel(path.c_str()), 0);
+      const std::string whole = extractSheet("S", 1, std::size_t{1} << 30);
+      for (std::size_t blockBytes : {1, 7, 50, 333, 4096, 100000})
+        EXPECT_TRUE(extractSheet("S", 2, blockBytes) == whole)
+            << blockBytes << "-byte blocks of " << copies << " rows: " << r;
+      closeExcel();
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tabulon::test
