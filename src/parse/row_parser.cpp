@@ -533,6 +533,9 @@ class RowParser {
 }  // namespace
 
 void parseRowBlock(std::string_view block, const SheetContext& context, std::vector<RowLine>& rows) {
+  // Room for rows of 32 bytes and more: regrowing would copy every row
+  // already read, and room never used costs no memory.
+  rows.reserve(rows.size() + block.size() / 32 + 1);
   RowParser(context, rows).run(block);
 }
 
