@@ -122,4 +122,54 @@ void appendDecodedXml(std::string& out, std::string_view raw) {
   appendLiteral(out, raw.substr(pos));
 }
 
+namespace {
+
+// The unit of the escape "_xHHHH_" at text[at], or -1 when there is none.
+long escapedUnit(std::string_view text, std::size_t at) {
+  if (at + 7 > text.size() || text[at] != '_' || text[at + 1] != 'x' || text[at + 6] != '_') return -1;
+  long unit = 0;
+  for (std::size_t i = at + 2; i < at + 6; ++i) {
+    const int d = digitValue(text[i], true);
+    if (d < 0) return -1;
+    unit = unit * 16 + d;
+  }
+  return unit;
+}
+
+}  // namespace
+
+void decodeCharacterEscapes(std::string& text) {
+  std::size_t at = text.find("_x");
+  if (at == std::string::npos) return;
+  std::string out;
+  out.reserve(text.size());
+  std::size_t pos = 0;
+  for (; at != std::string::npos; at = text.find("_x", pos)) {
+    out.append(text, pos, at - pos);
+    long unit = escapedUnit(text, at);
+    std::size_t used = 7;
+    std::uint32_t cp = static_cast<std::uint32_t>(unit);
+    if (unit >= 0xD800 && unit <= 0xDBFF) {
+      long low = escapedUnit(text, at + 7);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        cp = 0x10000 + ((static_cast<std::uint32_t>(unit) - 0xD800) << 10) + (static_cast<std::uint32_t>(low) - 0xDC00);
+        used = 14;
+      } else {
+        unit = -1;
+      }
+    } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+      unit = -1;
+    }
+    if (unit <= 0) {
+      out.push_back('_');
+      pos = at + 1;
+      continue;
+    }
+    appendUtf8(out, cp);
+    pos = at + used;
+  }
+  out.append(text, pos, std::string::npos);
+  text.swap(out);
+}
+
 }  // namespace tabulon

@@ -20,4 +20,12 @@ inline std::string decodeXml(std::string_view raw) {
   return decoded;
 }
 
+// Decodes, in place and once, the spreadsheet's own character escapes in
+// string text: "_xHHHH_" (four hex digits) stands for that UTF-16 unit,
+// written this way for characters XML cannot carry (a carriage return is
+// "_x000D_"); "_x005F_" protects a literal "_". A surrogate pair of two
+// escapes becomes one character; a lone surrogate or "_x0000_" stays as
+// written.
+void decodeCharacterEscapes(std::string& text);
+
 }  // namespace tabulon

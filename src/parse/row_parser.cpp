@@ -436,10 +436,12 @@ class RowParser {
           }
         }
       }
-      if (edit && text.data() == value.data()) {
-        if (value.find_first_of("&\r") != std::string_view::npos) {
+      const bool stringResult = type == "str";
+      if (text.data() == value.data() && (edit || (stringResult && value.find("_x") != std::string_view::npos))) {
+        if (value.find_first_of("&\r_") != std::string_view::npos) {
           scratch_.clear();
           appendDecodedXml(scratch_, value);
+          if (stringResult) decodeCharacterEscapes(scratch_);
           text = scratch_;
         }
         edit = text.find_first_of(";\r") != std::string_view::npos;

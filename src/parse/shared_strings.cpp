@@ -114,6 +114,7 @@ std::size_t expectedItems(std::string_view text) {
 std::string collectRuns(std::string_view itemContent) {
   std::string entry;
   appendRuns(itemContent, 0, {}, entry);
+  decodeCharacterEscapes(entry);
   return entry;
 }
 
@@ -132,6 +133,7 @@ std::vector<std::string> getSharedStrings(std::string text) {
     std::string& entry = table.emplace_back();
     // Without its end tag an item takes the rest of the text and is the last.
     if (!tag.selfClosing) pos = appendRuns(view, pos, "si", entry);
+    decodeCharacterEscapes(entry);
   }
   return table;
 }

@@ -60,6 +60,9 @@ const Case kCases[] = {
      "<row r=\"1\"><c r=\"A1\"><v>1E-3</v></c><c r=\"B1\"><v>0.30000000000000004</v></c>"
      "<c r=\"C1\" t=\"b\"><v>1</v></c><c r=\"D1\" t=\"e\"><v>#N/A</v></c></row>",
      "1E-3;0.30000000000000004;1;#N/A;\n"},
+    {"an escaped carriage return goes with the line feed after it", "A1:B1",
+     "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>3</v></c><c r=\"B1\" t=\"str\"><v>x_x000D_\ny</v></c></row>",
+     "ABCDEF;xy;\n"},
     {"empty shared string does not count", "A1:A1",
      "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>2</v></c></row>", ""},
     {"carriage return and ';' erased with the next character", "A1:C1",
@@ -85,7 +88,7 @@ const Case kCases[] = {
 TEST(SheetRender, Cases) {
   for (const Case& c : kCases) {
     Workbook book = sheetBook(c.dimension, c.rows);
-    book.sharedStrings += "<si><t/></si>";
+    book.sharedStrings += "<si><t/></si><si><t>ABC_x000D_\nDEF</t></si>";
     EXPECT_EQ(render(book), c.expected) << c.what;
   }
 }

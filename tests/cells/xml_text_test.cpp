@@ -92,3 +92,27 @@ TEST(TextEncoding, Utf16WithMarkBecomesUtf8) {
 
 }  // namespace
 }  // namespace tabulon
+
+namespace tabulon {
+namespace {
+
+TEST(DecodeCharacterEscapes, SpreadsheetEscapes) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"ABC_x000D_\nDEF", "ABC\r\nDEF"},
+      {"_x0041__x0062_", "Ab"},
+      {"_x005F_x0041_", "_x0041_"},              // a protected literal
+      {"_xD83D__xDE00_", "\xF0\x9F\x98\x80"},   // a surrogate pair
+      {"_xD83D_ alone", "_xD83D_ alone"},        // a lone surrogate stays
+      {"_x0000_", "_x0000_"},                    // no NUL in text
+      {"_x12G4_ _x123_ _X0041_ a_x", "_x12G4_ _x123_ _X0041_ a_x"},
+      {"no escapes", "no escapes"},
+  };
+  for (const auto& [raw, expected] : cases) {
+    std::string text = raw;
+    decodeCharacterEscapes(text);
+    EXPECT_EQ(text, expected) << raw;
+  }
+}
+
+}  // namespace
+}  // namespace tabulon

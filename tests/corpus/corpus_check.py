@@ -385,8 +385,42 @@ def erase_after(text, mark):
     return bytes(out)
 
 
+ESCAPE = re.compile(r"_x([0-9A-Fa-f]{4})_")
+
+
+def decode_escapes(text):
+    """Decodes the spreadsheet's "_xHHHH_" character escapes, as the writing
+    programs show them; the reference reader leaves them as written."""
+    out = []
+    pos = 0
+    while True:
+        m = ESCAPE.search(text, pos)
+        if not m:
+            break
+        out.append(text[pos:m.start()])
+        unit = int(m.group(1), 16)
+        end = m.end()
+        if 0xD800 <= unit <= 0xDBFF:
+            low = ESCAPE.match(text, end)
+            if low and 0xDC00 <= int(low.group(1), 16) <= 0xDFFF:
+                out.append(chr(0x10000 + ((unit - 0xD800) << 10) + (int(low.group(1), 16) - 0xDC00)))
+                pos = low.end()
+                continue
+            unit = -1
+        elif 0xDC00 <= unit <= 0xDFFF:
+            unit = -1
+        if unit <= 0:
+            out.append("_")
+            pos = m.start() + 1
+            continue
+        out.append(chr(unit))
+        pos = end
+    out.append(text[pos:])
+    return "".join(out)
+
+
 def expected_text(value):
-    data = value.encode("utf-8")
+    data = decode_escapes(value).encode("utf-8")
     return erase_after(erase_after(data, 0x0D), 0x3B)
 
 
