@@ -105,8 +105,34 @@ struct RawTag {
 // Reads the attributes from p up to the tag's '>', keeping r, s and t
 // (whole names: "xr:r" or "spans" never match). Returns the position just
 // past '>', or nullptr when the text ends first.
+void keepAttribute(char name, std::string_view value, RawTag& tag) {
+  switch (name) {
+    case 'r':
+      if (!tag.hasR) {
+        tag.r = value;
+        tag.hasR = true;
+      }
+      break;
+    case 's':
+      if (tag.s.data() == nullptr) tag.s = value;
+      break;
+    case 't':
+      if (tag.t.data() == nullptr) tag.t = value;
+      break;
+  }
+}
+
 const char* readAttributes(const char* p, const char* end, RawTag& tag) {
   for (;;) {
+    // The usual form, ' x="value"', for one-letter names.
+    while (end - p >= 4 && p[0] == ' ' && p[2] == '=' && p[3] == '"' && !(classOf(p[1]) & kNameStop)) {
+      const char* v = p + 4;
+      const char* q = v;
+      while (q < end && *q != '"') ++q;
+      if (q >= end) return nullptr;
+      keepAttribute(p[1], std::string_view(v, static_cast<std::size_t>(q - v)), tag);
+      p = q + 1;
+    }
     while (p < end && (classOf(*p) & kSpace)) ++p;
     if (p >= end) return nullptr;
     char c = *p;
@@ -148,22 +174,7 @@ const char* readAttributes(const char* p, const char* end, RawTag& tag) {
       while (p < end && !(classOf(*p) & (kSpace | kGt))) ++p;
       value = std::string_view(v, static_cast<std::size_t>(p - v));
     }
-    if (nameLength == 1) {
-      switch (*name) {
-        case 'r':
-          if (!tag.hasR) {
-            tag.r = value;
-            tag.hasR = true;
-          }
-          break;
-        case 's':
-          if (tag.s.data() == nullptr) tag.s = value;
-          break;
-        case 't':
-          if (tag.t.data() == nullptr) tag.t = value;
-          break;
-      }
-    }
+    if (nameLength == 1) keepAttribute(*name, value, tag);
   }
 }
 
