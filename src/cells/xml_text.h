@@ -1,10 +1,24 @@
 // Decoding of character data cut out of an XML part.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace tabulon {
+
+// XML white space: blank, tab, line feed, carriage return.
+inline bool isXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// s without the XML white space at either end.
+inline std::string_view trimXmlSpace(std::string_view s) {
+  while (!s.empty() && isXmlSpace(s.front())) s.remove_prefix(1);
+  while (!s.empty() && isXmlSpace(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+// Appends the UTF-8 form of the code point cp (at most 0x10FFFF).
+void appendUtf8(std::string& out, std::uint32_t cp);
 
 // Appends raw to out with the five predefined entities (&amp; &lt; &gt;
 // &quot; &apos;) and numeric references (&#NN; &#xHH;, valid code points as

@@ -7,14 +7,6 @@ namespace tabulon {
 
 namespace {
 
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && isSpace(s.front())) s.remove_prefix(1);
-  while (!s.empty() && isSpace(s.back())) s.remove_suffix(1);
-  return s;
-}
-
 std::string decodedAttribute(std::string_view attributes, std::string_view name) {
   std::string_view value;
   return xml::attribute(attributes, name, value) ? decodeXml(value) : std::string();
@@ -34,7 +26,7 @@ std::vector<Relationship> scanRelationships(std::string_view relsXml) {
     rel.type = decodedAttribute(tag.attributes, "Type");
     rel.target = decodedAttribute(tag.attributes, "Target");
     std::string_view mode;
-    rel.external = xml::attribute(tag.attributes, "TargetMode", mode) && trim(mode) == "External";
+    rel.external = xml::attribute(tag.attributes, "TargetMode", mode) && trimXmlSpace(mode) == "External";
     relationships.push_back(std::move(rel));
   }
   return relationships;

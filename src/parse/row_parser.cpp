@@ -47,11 +47,6 @@ constexpr std::array<std::uint8_t, 256> kClass = makeClasses();
 inline std::uint8_t classOf(char c) { return kClass[static_cast<unsigned char>(c)]; }
 inline bool isSpace(char c) { return classOf(c) & kSpace; }
 
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && isSpace(s.front())) s.remove_prefix(1);
-  while (!s.empty() && isSpace(s.back())) s.remove_suffix(1);
-  return s;
-}
 
 const char* findText(const char* p, const char* end, std::string_view needle) {
   if (end - p < static_cast<std::ptrdiff_t>(needle.size())) return nullptr;
@@ -220,14 +215,14 @@ bool readTag(const char* p, const char* end, RawTag& tag) {
 
 template <class Int>
 bool parseInt(std::string_view text, Int& value) {
-  text = trim(text);
+  text = trimXmlSpace(text);
   auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   return ec == std::errc() && ptr != text.data();
 }
 
 // A number written in full (surrounding white space allowed).
 bool parseNumber(std::string_view text, double& value) {
-  text = trim(text);
+  text = trimXmlSpace(text);
   if (!text.empty() && text.front() == '+') text.remove_prefix(1);
   if (text.empty()) return false;
   auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);

@@ -7,14 +7,6 @@ namespace tabulon {
 
 namespace {
 
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && isSpace(s.front())) s.remove_prefix(1);
-  while (!s.empty() && isSpace(s.back())) s.remove_suffix(1);
-  return s;
-}
-
 bool equalsIgnoringCase(std::string_view a, std::string_view lowerCase) {
   if (a.size() != lowerCase.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
@@ -53,7 +45,7 @@ bool usesDate1904(std::string_view workbookXml) {
     if (tag.closing) continue;
     std::string_view value;
     if (!xml::attribute(tag.attributes, "date1904", value)) return false;
-    value = trim(value);
+    value = trimXmlSpace(value);
     return value == "1" || equalsIgnoringCase(value, "true");
   }
   return false;
