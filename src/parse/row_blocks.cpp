@@ -20,9 +20,12 @@ std::size_t rowEndTagAt(std::string_view text, std::size_t lt) {
   std::size_t colon = qualified.rfind(':');
   std::string_view local = colon == std::string_view::npos ? qualified : qualified.substr(colon + 1);
   if (local != "row") return 0;
-  const void* gt = std::memchr(base + nameEnd, '>', size - nameEnd);
-  if (gt == nullptr) return 0;
-  return static_cast<std::size_t>(static_cast<const char*>(gt) - base) + 1 - lt;
+  // The tag ends at its '>', or just before a '<' that comes first: the
+  // row reader ends a damaged tag there too.
+  std::size_t q = nameEnd;
+  while (q < size && base[q] != '>' && base[q] != '<') ++q;
+  if (q >= size) return 0;
+  return (base[q] == '>' ? q + 1 : q) - lt;
 }
 
 // The first row end tag that begins at or after from, by text alone.

@@ -99,7 +99,10 @@ struct RawTag {
 
 // Reads the attributes from p up to the tag's '>', keeping r, s and t
 // (whole names: "xr:r" or "spans" never match). Returns the position just
-// past '>', or nullptr when the text ends first.
+// past '>', or nullptr when the text ends first. A '<' cannot stand inside a
+// tag: a damaged tag ends just before it, so that every '<' the block
+// cutter sees starts a tag here too and the rows do not depend on where
+// the text was cut.
 void keepAttribute(char name, std::string_view value, RawTag& tag) {
   switch (name) {
     case 'r':
@@ -123,15 +126,17 @@ const char* readAttributes(const char* p, const char* end, RawTag& tag) {
     while (end - p >= 4 && p[0] == ' ' && p[2] == '=' && p[3] == '"' && !(classOf(p[1]) & kNameStop)) {
       const char* v = p + 4;
       const char* q = v;
-      while (q < end && *q != '"') ++q;
+      while (q < end && *q != '"' && *q != '<') ++q;
       if (q >= end) return nullptr;
       keepAttribute(p[1], std::string_view(v, static_cast<std::size_t>(q - v)), tag);
+      if (*q == '<') return q;
       p = q + 1;
     }
     while (p < end && (classOf(*p) & kSpace)) ++p;
     if (p >= end) return nullptr;
     char c = *p;
     if (c == '>') return p + 1;
+    if (c == '<') return p;
     if (c == '/') {
       if (p + 1 < end && p[1] == '>') {
         tag.selfClosing = true;
@@ -142,13 +147,15 @@ const char* readAttributes(const char* p, const char* end, RawTag& tag) {
     }
     if (classOf(c) & kQuote) {
       // A stray quoted text; skip it whole, since it may hold '>'.
-      const void* close = std::memchr(p + 1, c, static_cast<std::size_t>(end - p - 1));
-      if (close == nullptr) return nullptr;
-      p = static_cast<const char*>(close) + 1;
+      ++p;
+      while (p < end && *p != c && *p != '<') ++p;
+      if (p >= end) return nullptr;
+      if (*p == '<') return p;
+      ++p;
       continue;
     }
     const char* name = p;
-    while (p < end && !(classOf(*p) & kNameStop)) ++p;
+    while (p < end && !(classOf(*p) & (kNameStop | kLt))) ++p;
     std::size_t nameLength = static_cast<std::size_t>(p - name);
     while (p < end && (classOf(*p) & kSpace)) ++p;
     if (p >= end) return nullptr;
@@ -160,13 +167,17 @@ const char* readAttributes(const char* p, const char* end, RawTag& tag) {
     char quote = *p;
     if (classOf(quote) & kQuote) {
       const char* v = ++p;
-      while (p < end && *p != quote) ++p;
+      while (p < end && *p != quote && *p != '<') ++p;
       if (p >= end) return nullptr;
       value = std::string_view(v, static_cast<std::size_t>(p - v));
+      if (*p == '<') {
+        if (nameLength == 1) keepAttribute(*name, value, tag);
+        return p;
+      }
       ++p;
     } else {
       const char* v = p;
-      while (p < end && !(classOf(*p) & (kSpace | kGt))) ++p;
+      while (p < end && !(classOf(*p) & (kSpace | kGt | kLt))) ++p;
       value = std::string_view(v, static_cast<std::size_t>(p - v));
     }
     if (nameLength == 1) keepAttribute(*name, value, tag);
@@ -197,7 +208,7 @@ bool readTag(const char* p, const char* end, RawTag& tag) {
     if (tag.closing) ++q;
     const char* name = q;
     const char* local = q;
-    while (q < end && !(classOf(*q) & kNameStop)) {
+    while (q < end && !(classOf(*q) & (kNameStop | kLt))) {
       if (*q == ':') local = q + 1;
       ++q;
     }
