@@ -13,9 +13,10 @@ std::size_t rowEndTagAt(std::string_view text, std::size_t lt) {
   const std::size_t size = text.size();
   if (lt + 1 >= size || base[lt + 1] != '/') return 0;
   std::size_t name = lt + 2, nameEnd = name;
-  while (nameEnd < size && base[nameEnd] != '>' && base[nameEnd] != ' ' && base[nameEnd] != '<' &&
-         base[nameEnd] != '\t' && base[nameEnd] != '\n' && base[nameEnd] != '\r')
-    ++nameEnd;
+  // A name ends where the row reader ends one: white space, '>', '/', '='
+  // or '<'.
+  static constexpr char kStops[] = {' ', '\t', '\n', '\r', '>', '/', '=', '<'};
+  while (nameEnd < size && std::memchr(kStops, base[nameEnd], sizeof kStops) == nullptr) ++nameEnd;
   std::string_view qualified(base + name, nameEnd - name);
   std::size_t colon = qualified.rfind(':');
   std::string_view local = colon == std::string_view::npos ? qualified : qualified.substr(colon + 1);

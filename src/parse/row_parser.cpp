@@ -212,9 +212,17 @@ bool readTag(const char* p, const char* end, RawTag& tag) {
       if (*q == ':') local = q + 1;
       ++q;
     }
-    if (q >= end) return false;
     tag.name = classify(local, static_cast<std::size_t>(q - local));
-    if (q == name && *q != '>' && *q != '/' && !tag.closing) {
+    if (tag.closing) {
+      // An end tag has no attributes: it ends at the first '>', or before a
+      // '<' or the end of the text, exactly where the block cutter ends a
+      // row end tag.
+      while (q < end && *q != '>' && *q != '<') ++q;
+      tag.end = q < end && *q == '>' ? q + 1 : q;
+      return true;
+    }
+    if (q >= end) return false;
+    if (q == name && *q != '>' && *q != '/') {
       // "<" followed by white space or '=': not a tag.
       p = q;
       continue;
