@@ -1,4 +1,5 @@
 // tabulon: print one worksheet of an .xlsx workbook as text or CSV.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,10 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "csv_text.h"
 #include "tabulon.h"
-
-// Field count of the sheet last rendered, exported by the library.
-extern "C" unsigned long max_abs_col;
 
 namespace {
 
@@ -36,16 +35,20 @@ const char kUsageText[] =
     "value, every field ended by ';', dates as YYYY-MM-DD HH:MM:SS. SHEET\n"
     "defaults to the first sheet; WORKBOOK to the bundled sample.\n"
     "\n"
-    "  --csv      write RFC 4180 CSV instead\n"
+    "  --csv      write RFC 4180 CSV instead (comma-separated, CRLF line ends,\n"
+    "             fields quoted where needed)\n"
     "  --list     list the workbook's sheets, one per line\n"
     "  --version  print the library's version\n"
+    "  --         end of options (for a workbook or sheet named '-...')\n"
     "\n"
     "exit status: 0 done, 2 usage error, 3 no such file (or not a regular\n"
-    "file), 4 not a workbook, 5 no such sheet, 6 the sheet cannot be read,\n"
-    "7 the output cannot be written\n";
+    "file, or unreadable), 4 not a workbook, 5 no such sheet, 6 the sheet\n"
+    "cannot be read, 7 the output cannot be written\n";
+
+void note(const std::string& message) { std::fprintf(stderr, "tabulon: %s\n", message.c_str()); }
 
 int fail(int code, const std::string& message) {
-  std::fprintf(stderr, "tabulon: %s\n", message.c_str());
+  note(message);
   return code;
 }
 
@@ -60,13 +63,14 @@ bool isFile(const std::string& path) {
   return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
-// The bundled sample: beside an installed program, else in the source tree.
+// The bundled sample: where an install puts it relative to this program,
+// else in the source tree the program was built from.
 std::string samplePath() {
   char self[PATH_MAX];
   ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
   if (n > 0) {
     std::string exe(self, static_cast<std::size_t>(n));
-    std::string installed = exe.substr(0, exe.rfind('/')) + "/../share/tabulon/sample.xlsx";
+    std::string installed = exe.substr(0, exe.rfind('/') + 1) + TABULON_SAMPLE_FROM_BINARY;
     if (isFile(installed)) return installed;
   }
   return TABULON_SAMPLE;
@@ -84,38 +88,48 @@ std::vector<std::string> splitLines(std::string_view text) {
   return lines;
 }
 
-// Rows of width fields, each ended by ';', each row by '\n'. Fields hold no
-// ';', so counting them finds the row ends even when a field holds '\n'.
-std::string toCsv(std::string_view text, unsigned long width) {
-  std::string csv;
-  csv.reserve(text.size() + text.size() / 8);
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    for (unsigned long f = 0; f < width && pos < text.size(); ++f) {
-      std::size_t end = text.find(';', pos);
-      if (end == std::string_view::npos) end = text.size();
-      std::string_view field = text.substr(pos, end - pos);
-      if (f > 0) csv += ',';
-      if (field.find_first_of(",\"\n\r") == std::string_view::npos) {
-        csv += field;
-      } else {
-        csv += '"';
-        for (char c : field) {
-          if (c == '"') csv += '"';
-          csv += c;
-        }
-        csv += '"';
-      }
-      pos = end + 1;
-    }
-    csv += "\r\n";
-    if (pos < text.size() && text[pos] == '\n') ++pos;
-  }
-  return csv;
+std::string quotedList(const std::vector<std::string>& names) {
+  std::string list;
+  for (const std::string& name : names) list += (list.empty() ? "'" : ", '") + name + "'";
+  return list;
 }
 
+// One write for the whole text: sheets run to hundreds of megabytes.
 bool writeAll(std::string_view text) {
   return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0;
+}
+
+// Exit status and message for a path that is not a readable regular file;
+// kOk when it is one.
+int checkFile(const std::string& path) {
+  struct stat status;
+  if (stat(path.c_str(), &status) != 0) return fail(kNoFile, path + ": " + std::strerror(errno));
+  if (!S_ISREG(status.st_mode)) return fail(kNoFile, path + ": not a regular file");
+  int fd = open(path.c_str(), O_RDONLY);
+  if (fd < 0) return fail(kNoFile, path + ": " + std::strerror(errno));
+  close(fd);
+  return kOk;
+}
+
+// Renders (or lists) the open workbook; the caller closes it.
+int render(const std::string& path, const std::vector<std::string>& operands, bool list, bool csv) {
+  if (list) return writeAll(listSheets()) ? kOk : fail(kOutputFailed, "cannot write the output");
+  std::vector<std::string> sheets = splitLines(listSheets());
+  if (sheets.empty()) return fail(kUnknownSheet, path + ": the workbook has no sheets");
+  const std::string sheet = operands.size() > 1 ? operands[1] : sheets.front();
+  bool known = false;
+  for (const std::string& name : sheets) known = known || name == sheet;
+  if (!known) {
+    return fail(kUnknownSheet, "no sheet '" + sheet + "' in " + path + "; its sheets: " + quotedList(sheets));
+  }
+  const char* text = getSheetData(sheet.c_str());
+  if (std::strcmp(text, "0") == 0) {
+    return fail(kUnreadableSheet,
+                "sheet '" + sheet + "' of " + path + " cannot be read (its part is missing or damaged)");
+  }
+  if (*text == '\0') note("sheet '" + sheet + "' of " + path + " holds no values");
+  bool written = csv ? writeAll(tabulon::cli::toCsv(text)) : writeAll(text);
+  return written ? kOk : fail(kOutputFailed, "cannot write the output");
 }
 
 }  // namespace
@@ -127,6 +141,7 @@ int main(int argc, char** argv) {
     std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       std::fputs(kUsageText, stdout);
+      std::printf("\nbundled sample: %s\n", samplePath().c_str());
       return kOk;
     }
     if (arg == "--version") {
@@ -149,40 +164,12 @@ int main(int argc, char** argv) {
   if (operands.size() > (list ? 1u : 2u)) return usageError("too many arguments");
 
   const std::string path = operands.empty() ? samplePath() : operands[0];
-  struct stat status;
-  if (stat(path.c_str(), &status) != 0) return fail(kNoFile, path + ": " + std::strerror(errno));
-  if (!S_ISREG(status.st_mode)) return fail(kNoFile, path + ": not a regular file");
+  if (int status = checkFile(path); status != kOk) return status;
 
   int opened = openExcel(path.c_str());
   if (opened == -2) return fail(kNotWorkbook, path + ": not a workbook (not a zip archive, or a damaged one)");
   if (opened != 0) return fail(kNotWorkbook, path + ": not a workbook (its parts cannot be read)");
-
-  std::vector<std::string> sheets = splitLines(listSheets());
-  if (list) {
-    int code = writeAll(listSheets()) ? kOk : fail(kOutputFailed, "cannot write the output");
-    closeExcel();
-    return code;
-  }
-  if (sheets.empty()) {
-    closeExcel();
-    return fail(kUnknownSheet, path + ": the workbook has no sheets");
-  }
-  const std::string sheet = operands.size() > 1 ? operands[1] : sheets.front();
-  bool known = false;
-  for (const std::string& s : sheets) known = known || s == sheet;
-  if (!known) {
-    std::string names;
-    for (const std::string& s : sheets) names += (names.empty() ? "'" : ", '") + s + "'";
-    closeExcel();
-    return fail(kUnknownSheet, "no sheet '" + sheet + "' in " + path + "; its sheets: " + names);
-  }
-
-  const char* text = getSheetData(sheet.c_str());
-  if (std::strcmp(text, "0") == 0) {
-    closeExcel();
-    return fail(kUnreadableSheet, "sheet '" + sheet + "' of " + path + " cannot be read (its part is missing or damaged)");
-  }
-  bool written = csv ? writeAll(toCsv(text, max_abs_col)) : writeAll(text);
+  int status = render(path, operands, list, csv);
   closeExcel();
-  return written ? kOk : fail(kOutputFailed, "cannot write the output");
+  return status;
 }

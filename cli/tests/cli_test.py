@@ -1,5 +1,7 @@
 """The command-line program, the C host example, the bundled sample, the
-README's shell examples and the installed layout."""
+README's examples and the installed layout."""
+import csv
+import io
 import os
 import re
 import shutil
@@ -14,7 +16,9 @@ HOST = os.environ["TABULON_EXAMPLE_HOST"]
 LIBRARY = os.environ["TABULON_LIBRARY"]
 BUILD = os.environ["TABULON_BUILD_DIR"]
 SOURCE = os.environ["TABULON_SOURCE_DIR"]
+PYTHON_DIR = os.environ.get("TABULON_PYTHON_INSTALL_DIR", "lib/python3/dist-packages")
 SAMPLE = os.path.join(SOURCE, "examples", "sample.xlsx")
+SHEETS = "Sales\nÜbersicht\nNotes\n"
 
 SALES = (
     "Date;Region;Product;Units;Unit price;Paid;\n"
@@ -26,15 +30,29 @@ SALES = (
 )
 
 
-def run(*args, cli=CLI):
-    return subprocess.run([cli, *args], capture_output=True, text=True)
+def run(*args, cli=CLI, **options):
+    return subprocess.run([cli, *args], capture_output=True, text=True, **options)
 
 
-def write_book(path, cells_xml, name="S"):
-    """A one-sheet workbook whose sheetData holds cells_xml."""
+def write_book(path, sheets):
+    """A workbook of inline-string and number cells: sheets maps each sheet
+    name to its sheetData content (None: the sheet has no part)."""
+    entries = "".join('<sheet name="%s" sheetId="%d"/>' % (name, i)
+                      for i, name in enumerate(sheets, start=1))
     with zipfile.ZipFile(path, "w") as z:
-        z.writestr("xl/workbook.xml", '<workbook><sheets><sheet name="%s" sheetId="1"/></sheets></workbook>' % name)
-        z.writestr("xl/worksheets/sheet1.xml", "<worksheet><sheetData>%s</sheetData></worksheet>" % cells_xml)
+        z.writestr("xl/workbook.xml", "<workbook><sheets>%s</sheets></workbook>" % entries)
+        for i, rows in enumerate(sheets.values(), start=1):
+            if rows is not None:
+                z.writestr("xl/worksheets/sheet%d.xml" % i,
+                           "<worksheet><sheetData>%s</sheetData></worksheet>" % rows)
+
+
+def text_cell(ref, text):
+    return '<c r="%s" t="inlineStr"><is><t xml:space="preserve">%s</t></is></c>' % (ref, text)
+
+
+def number_cell(ref, number):
+    return '<c r="%s"><v>%s</v></c>' % (ref, number)
 
 
 class CommandLine(unittest.TestCase):
@@ -44,32 +62,52 @@ class CommandLine(unittest.TestCase):
     def tearDown(self):
         shutil.rmtree(self.dir)
 
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
     def test_outputs_and_exit_codes(self):
-        text_file = os.path.join(self.dir, "notes.xlsx")
+        text_file = self.path("notes.xlsx")
         with open(text_file, "w") as f:
             f.write("not a workbook\n" * 10)
-        broken = os.path.join(self.dir, "broken.xlsx")
+        empty_file = self.path("empty.xlsx")
+        open(empty_file, "w").close()
+        broken = self.path("broken.xlsx")  # a zip, but no workbook part
         with zipfile.ZipFile(broken, "w") as z:
             z.writestr("xl/styles.xml", "<styleSheet/>")
-        no_part = os.path.join(self.dir, "nopart.xlsx")
-        with zipfile.ZipFile(no_part, "w") as z:
-            z.writestr("xl/workbook.xml", '<workbook><sheets><sheet name="Gone" sheetId="1"/></sheets></workbook>')
+        books = {
+            "nopart.xlsx": {"Gone": None},
+            "nosheets.xlsx": {},
+            "blank.xlsx": {"Blank": "", "Full": '<row r="1">%s</row>' % number_cell("A1", 7)},
+            "dash.xlsx": {"-x": '<row r="1">%s</row>' % number_cell("A1", 1)},
+        }
+        for name, sheets in books.items():
+            write_book(self.path(name), sheets)
         cases = [
             # arguments, exit status, standard output, text in standard error
             ((), 0, SALES, ""),
             ((SAMPLE,), 0, SALES, ""),
             ((SAMPLE, "Sales"), 0, SALES, ""),
-            (("--list", SAMPLE), 0, "Sales\nÜbersicht\nNotes\n", ""),
+            (("--list", SAMPLE), 0, SHEETS, ""),
+            ((SAMPLE, "--list"), 0, SHEETS, ""),
+            (("--list",), 0, SHEETS, ""),
             (("--version",), 0, "Tabulon - Version 0.2.60 - Merrowind\n", ""),
+            ((self.path("blank.xlsx"), "Blank"), 0, "", "holds no values"),
+            ((self.path("blank.xlsx"), "Full"), 0, "7;\n", ""),
+            (("--", self.path("dash.xlsx"), "-x"), 0, "1;\n", ""),
             ((SAMPLE, "Nope"), 5, "", "its sheets: 'Sales', 'Übersicht', 'Notes'"),
             ((SAMPLE, "sales"), 5, "", "no sheet 'sales'"),
-            ((os.path.join(self.dir, "missing.xlsx"),), 3, "", "No such file"),
+            ((self.path("nosheets.xlsx"),), 5, "", "no sheets"),
+            ((self.path("missing.xlsx"),), 3, "", "No such file"),
             ((self.dir,), 3, "", "not a regular file"),
+            (("/dev/null",), 3, "", "not a regular file"),
             ((text_file,), 4, "", "not a workbook"),
+            ((empty_file,), 4, "", "not a workbook"),
             ((broken,), 4, "", "not a workbook"),
-            ((no_part,), 6, "", "cannot be read"),
-            (("--bogus",), 2, "", "unknown option"),
+            ((self.path("nopart.xlsx"),), 6, "", "cannot be read"),
+            (("--bogus",), 2, "", "unknown option --bogus"),
             ((SAMPLE, "Sales", "extra"), 2, "", "too many arguments"),
+            (("--list", SAMPLE, "Sales"), 2, "", "too many arguments"),
+            (("--list", "--csv", SAMPLE), 2, "", "do not go together"),
         ]
         for args, status, out, err in cases:
             with self.subTest(args=args):
@@ -77,85 +115,220 @@ class CommandLine(unittest.TestCase):
                 self.assertEqual(result.returncode, status, result.stderr)
                 self.assertEqual(result.stdout, out)
                 self.assertIn(err, result.stderr)
-                if status != 0:
+                if result.stderr:
                     self.assertTrue(result.stderr.startswith("tabulon: "), result.stderr)
+                if status == 2:
+                    self.assertIn("tabulon --help", result.stderr)
 
-    def test_help_names_the_exit_codes(self):
+    @unittest.skipIf(os.geteuid() == 0, "root reads every file")
+    def test_unreadable_file(self):
+        shutil.copy(SAMPLE, self.path("locked.xlsx"))
+        os.chmod(self.path("locked.xlsx"), 0)
+        result = run(self.path("locked.xlsx"))
+        self.assertEqual((result.returncode, result.stdout), (3, ""))
+        self.assertIn("Permission denied", result.stderr)
+
+    def test_output_that_cannot_be_written(self):
+        with open("/dev/full", "w") as full:
+            result = subprocess.run([CLI, SAMPLE], stdout=full, stderr=subprocess.PIPE, text=True)
+        self.assertEqual(result.returncode, 7)
+        self.assertIn("tabulon: cannot write the output", result.stderr)
+
+    def test_help_names_every_exit_status_and_the_sample(self):
         result = run("--help")
         self.assertEqual(result.returncode, 0)
         self.assertIn("usage: tabulon", result.stdout)
-        self.assertIn("5 no such sheet", result.stdout)
+        for status in ["0 done", "2 usage error", "3 no such file", "4 not a workbook",
+                       "5 no such sheet", "6 the sheet\ncannot be read", "7 the output"]:
+            self.assertIn(status, result.stdout)
+        self.assertIn("bundled sample: " + SAMPLE, result.stdout)
 
-    def test_csv(self):
-        path = os.path.join(self.dir, "q.xlsx")
+
+class Csv(unittest.TestCase):
+    def convert(self, rows_xml):
+        with tempfile.TemporaryDirectory() as d:
+            path = os.path.join(d, "q.xlsx")
+            write_book(path, {"S": rows_xml})
+            result = subprocess.run([CLI, "--csv", path], capture_output=True)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        return result.stdout.decode()
+
+    def test_quoting_and_record_ends(self):
         # Fields that need quotes: a comma, a quote, a line feed; the last
         # column is empty in every row but stays a field.
-        write_book(path,
-                   '<row r="1"><c r="A1" t="inlineStr"><is><t>a,b</t></is></c>'
-                   '<c r="B1" t="inlineStr"><is><t>say "hi"</t></is></c><c r="D1"><v>1</v></c></row>'
-                   '<row r="2"><c r="A2" t="inlineStr"><is><t>two\nlines</t></is></c><c r="B2"><v>2</v></c></row>')
-        result = subprocess.run([CLI, "--csv", path], capture_output=True)
+        out = self.convert(
+            '<row r="1">%s%s%s</row><row r="2">%s%s</row>' % (
+                text_cell("A1", "a,b"), text_cell("B1", 'say "hi"'), number_cell("D1", 1),
+                text_cell("A2", "two\nlines"), number_cell("B2", 2)))
+        self.assertEqual(out.replace("\r\n", "|"), '"a,b","say ""hi""",,1|"two\nlines",2,,|')
+
+    def test_line_feeds_anywhere_in_a_row_keep_the_row_whole(self):
+        # A line feed at the start of a cell ends a line of the text right
+        # after a ';', which alone does not end the row.
+        cases = [
+            ["\nstart", "x", "y"],
+            ["x", "\nstart", "y"],
+            ["x", "y", "end\n"],
+            ["a\n\nb", "", "c\nd"],
+        ]
+        for cells in cases:
+            with self.subTest(cells=cells):
+                row = "".join(text_cell("%s1" % "ABC"[i], text) for i, text in enumerate(cells) if text)
+                out = self.convert('<row r="1">%s</row><row r="2">%s</row>'
+                                   % (row, number_cell("A2", 5)))
+                records = list(csv.reader(io.StringIO(out, newline="")))
+                self.assertEqual(records, [cells, ["5", "", ""]])
+
+    def test_sample(self):
+        result = run("--csv", SAMPLE, "Sales")
         self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertEqual(result.stdout.decode().replace("\r\n", "|"),
-                         '"a,b","say ""hi""",,1|"two\nlines",2,,|')
+        expected = SALES.replace(";\n", "\r\n").replace(";", ",")
+        self.assertEqual(result.stdout, expected.replace("\r\n", "\n"))  # text mode reads CRLF as LF
+        raw = subprocess.run([CLI, "--csv"], capture_output=True).stdout
+        self.assertEqual(raw.decode(), expected)
 
 
 class Sample(unittest.TestCase):
     def test_sample_is_what_its_script_writes(self):
         with tempfile.TemporaryDirectory() as d:
             fresh = os.path.join(d, "sample.xlsx")
-            subprocess.run([sys.executable, os.path.join(SOURCE, "examples", "make_sample.py"), fresh], check=True)
-            with open(fresh, "rb") as a, open(SAMPLE, "rb") as b:
-                self.assertEqual(a.read(), b.read(), "examples/sample.xlsx is stale: run examples/make_sample.py")
+            subprocess.run([sys.executable, os.path.join(SOURCE, "examples", "make_sample.py"), fresh],
+                           check=True)
+            with zipfile.ZipFile(fresh) as a, zipfile.ZipFile(SAMPLE) as b:
+                members = [(i.filename, a.read(i)) for i in a.infolist()]
+                committed = [(i.filename, b.read(i)) for i in b.infolist()]
+            self.assertEqual(members, committed,
+                             "examples/sample.xlsx is stale: run examples/make_sample.py")
 
+    def test_every_sheet_renders(self):
+        for sheet in SHEETS.split():
+            with self.subTest(sheet=sheet):
+                result = run(SAMPLE, sheet)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertTrue(result.stdout.endswith(";\n"), result.stdout)
+
+
+class ExampleHost(unittest.TestCase):
     def test_c_host_prints_every_sheet(self):
         result = subprocess.run([HOST, LIBRARY, SAMPLE], capture_output=True, text=True)
         self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertTrue(result.stdout.startswith("== Sales\n" + SALES + "== Übersicht\nRegion;Manager;Last review;\n"))
+        self.assertTrue(result.stdout.startswith(
+            "== Sales\n" + SALES + "== Übersicht\nRegion;Manager;Last review;\n"))
         self.assertIn("== Notes\nFigures are illustrative.;\nPrices in EURunits per day.;\n", result.stdout)
+
+    def test_c_host_reports_failures(self):
+        for args in [(LIBRARY,), (LIBRARY, os.path.join(SOURCE, "README.md")),
+                     (os.path.join(SOURCE, "README.md"), SAMPLE)]:
+            with self.subTest(args=args):
+                result = subprocess.run([HOST, *args], capture_output=True, text=True)
+                self.assertNotEqual(result.returncode, 0)
+                self.assertEqual(result.stdout, "")
+                self.assertTrue(result.stderr)
+
+
+def readme():
+    with open(os.path.join(SOURCE, "README.md"), encoding="utf-8") as f:
+        return f.read()
 
 
 class Readme(unittest.TestCase):
     def test_shell_examples(self):
         """Every '$ tabulon ...' line of a console block in the README, run in
         the source folder, prints the lines that follow it."""
-        with open(os.path.join(SOURCE, "README.md"), encoding="utf-8") as f:
-            readme = f.read()
-        blocks = re.findall(r"```console\n(.*?)```", readme, re.S)
+        blocks = re.findall(r"```console\n(.*?)```", readme(), re.S)
         self.assertTrue(blocks)
         for block in blocks:
             for command, expected in re.findall(r"^\$ (tabulon[^\n]*)\n((?:(?!\$ )[^\n]*\n)*)", block, re.M):
                 with self.subTest(command=command):
                     args = command.split()[1:]
-                    result = subprocess.run([CLI, *args], capture_output=True, text=True, cwd=SOURCE)
+                    result = run(*args, cwd=SOURCE)
                     self.assertEqual(result.returncode, 0, result.stderr)
                     self.assertEqual(result.stdout.replace("\r\n", "\n"), expected)
+
+    def test_python_examples(self):
+        """Every python block of the README runs in the source folder without
+        an error; a line '# -> TEXT' after a print states what it prints."""
+        blocks = re.findall(r"```python\n(.*?)```", readme(), re.S)
+        if not blocks:
+            self.skipTest("the README has no Python example")
+        has_pandas = subprocess.run([sys.executable, "-c", "import pandas"],
+                                    capture_output=True).returncode == 0
+        for block in blocks:
+            with self.subTest(block=block.splitlines()[0]):
+                if "read_frame" in block and not has_pandas:
+                    continue  # pandas is optional
+                result = subprocess.run([sys.executable, "-c", block], capture_output=True,
+                                        text=True, cwd=SOURCE)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                expected = re.findall(r"^# -> (.*)$", block, re.M)
+                if expected:
+                    self.assertEqual(result.stdout.splitlines(), expected)
+
+    def test_c_host_command(self):
+        """The README's command that builds and runs the C host."""
+        commands = re.findall(r"^(cc examples/host\.c[^\n]*)$", readme(), re.M)
+        if not commands:
+            self.skipTest("the README shows no C host command")
+        cc = shutil.which("cc")
+        if cc is None:
+            self.skipTest("no C compiler")
+        with tempfile.TemporaryDirectory() as d:
+            shutil.copytree(os.path.join(SOURCE, "examples"), os.path.join(d, "examples"))
+            os.makedirs(os.path.join(d, "build"))
+            os.symlink(LIBRARY, os.path.join(d, "build", "tabulon.so"))
+            for command in commands:
+                result = subprocess.run(command, shell=True, capture_output=True, text=True, cwd=d)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertTrue(result.stdout.startswith("== Sales\n" + SALES), result.stdout)
 
 
 class Install(unittest.TestCase):
     def test_installed_layout_works(self):
         with tempfile.TemporaryDirectory() as prefix:
-            subprocess.run(["cmake", "--install", BUILD, "--prefix", prefix], check=True, capture_output=True)
-            cli = os.path.join(prefix, "bin", "tabulon")
-            for path in ["include/tabulon.h", "share/tabulon/sample.xlsx"]:
+            subprocess.run(["cmake", "--install", BUILD, "--prefix", prefix], check=True,
+                           capture_output=True)
+            lib = next(os.path.join(root, "tabulon.so") for root, _, files in os.walk(prefix)
+                       if "tabulon.so" in files and "pkgconfig" not in root
+                       and not os.path.islink(os.path.join(root, "tabulon.so")))
+            for path in ["include/tabulon.h", "share/tabulon/sample.xlsx", "bin/tabulon"]:
                 self.assertTrue(os.path.isfile(os.path.join(prefix, path)), path)
-            libs = [os.path.join(r, f) for r, _, fs in os.walk(prefix) for f in fs if f in ("tabulon.so", "tabulon.pc")]
-            self.assertTrue(any(p.endswith("tabulon.pc") for p in libs), libs)
-            self.assertTrue(any(p.endswith("tabulon.so") for p in libs), libs)
-            # Without arguments the installed program renders the installed sample.
-            result = run(cli=cli)
-            self.assertEqual(result.returncode, 0, result.stderr)
-            self.assertEqual(result.stdout, SALES)
-            module = os.path.join(prefix, "lib", "python3", "dist-packages")
-            if os.path.isdir(os.path.join(module, "tabulon")):
-                env = dict(os.environ, PYTHONPATH=module)
-                env.pop("TABULON_LIBRARY", None)
-                check = subprocess.run(
-                    [sys.executable, "-c", "import tabulon, sys; print(tabulon.sheet_names(sys.argv[1]))",
-                     os.path.join(prefix, "share", "tabulon", "sample.xlsx")],
-                    capture_output=True, text=True, env=env, cwd=prefix)
-                self.assertEqual(check.returncode, 0, check.stderr)
-                self.assertIn("Übersicht", check.stdout)
+            # The program finds the installed library and sample, not the build tree's.
+            cli = os.path.join(prefix, "bin", "tabulon")
+            env = {k: v for k, v in os.environ.items() if not k.startswith("TABULON_")}
+            ldd = subprocess.run(["ldd", cli], capture_output=True, text=True).stdout
+            self.assertIn(os.path.realpath(lib), [os.path.realpath(p) for p in re.findall(r"=> (\S+)", ldd)])
+            result = run(cli=cli, env=env)
+            self.assertEqual((result.returncode, result.stdout), (0, SALES), result.stderr)
+            self.assertIn(os.path.join(prefix, "bin", "..", "share", "tabulon", "sample.xlsx"),
+                          run("--help", cli=cli, env=env).stdout)
+
+            # The Python module, with the library beside it.
+            module = os.path.join(prefix, PYTHON_DIR)
+            check = subprocess.run(
+                [sys.executable, "-c",
+                 "import tabulon, sys; print(tabulon.library_path()); print(tabulon.sheet_names(sys.argv[1]))",
+                 os.path.join(prefix, "share", "tabulon", "sample.xlsx")],
+                capture_output=True, text=True, env=dict(env, PYTHONPATH=module), cwd=prefix)
+            self.assertEqual(check.returncode, 0, check.stderr)
+            found, names = check.stdout.splitlines()
+            self.assertEqual(os.path.realpath(found), os.path.realpath(lib))
+            self.assertEqual(names, "['Sales', 'Übersicht', 'Notes']")
+
+            # A C host built with what pkg-config says.
+            pkgconfig = dict(env, PKG_CONFIG_PATH=os.path.dirname(
+                next(os.path.join(r, "tabulon.pc") for r, _, fs in os.walk(prefix) if "tabulon.pc" in fs)))
+            query = lambda *a: subprocess.run(["pkg-config", *a, "tabulon"], capture_output=True,
+                                              text=True, env=pkgconfig, check=True).stdout.strip()
+            self.assertEqual(os.path.realpath(query("--variable=library")), os.path.realpath(lib))
+            self.assertTrue(os.path.isfile(os.path.join(query("--variable=includedir"), "tabulon.h")))
+            if shutil.which("cc"):
+                host = os.path.join(prefix, "host")
+                subprocess.run(["cc", *query("--cflags").split(), os.path.join(SOURCE, "examples", "host.c"),
+                                "-o", host, "-ldl"], check=True)
+                result = run(query("--variable=library"), os.path.join(prefix, "share/tabulon/sample.xlsx"),
+                             cli=host, env=env)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertTrue(result.stdout.startswith("== Sales\n" + SALES))
 
 
 if __name__ == "__main__":
