@@ -140,6 +140,8 @@ std::uint32_t dimensionWidth(std::string_view sheetXml) {
 // and the sheet's whole text is never held at once.
 const char* renderStreamed(const std::string& part, unsigned threads, std::size_t blockBytes) {
   SheetContext context = loadedContext(0);
+  const std::vector<std::uint8_t> edits = markEditedStrings(SharedStrings);
+  context.sharedStringEdits = &edits;
   bool started = false;
   bool utf16 = false, markChecked = false;
   std::vector<std::unique_ptr<std::vector<RowLine>>> results;
@@ -264,6 +266,8 @@ const char* renderSheet(std::string_view sheetXml, unsigned blocks) {
   std::uint32_t width = dimensionWidth(sheetXml);
   max_abs_col = width;
   SheetContext context = loadedContext(width);
+  const std::vector<std::uint8_t> edits = markEditedStrings(SharedStrings);
+  context.sharedStringEdits = &edits;
 
   std::vector<std::string_view> pieces = cutRowBlocks(sheetXml, std::max(1u, blocks));
   std::vector<std::vector<RowLine>> results(pieces.size());

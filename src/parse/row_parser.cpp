@@ -68,6 +68,13 @@ inline const char* findLt(const char* p, const char* end) {
   return hit ? static_cast<const char*>(hit) : end;
 }
 
+// True when text holds a ';' or a carriage return. Two library scans beat
+// a search for either character, which tests every byte against the set.
+bool holdsEditedCharacter(std::string_view text) {
+  return !text.empty() && (std::memchr(text.data(), ';', text.size()) != nullptr ||
+                           std::memchr(text.data(), '\r', text.size()) != nullptr);
+}
+
 // The element names the row scan acts on, by local name.
 enum class Name : std::uint8_t { Other, Row, C, V, Is };
 
@@ -295,11 +302,8 @@ class RowParser {
  public:
   RowParser(const SheetContext& context, std::vector<RowLine>& rows)
       : context_(context), rows_(rows) {
-    const std::vector<std::string>& strings = *context.sharedStrings;
-    // Which shared strings hold a character the line cannot carry as is.
-    needsEdit_.reserve(strings.size());
-    for (const std::string& text : strings)
-      needsEdit_.push_back(text.find_first_of(";\r") != std::string::npos);
+    if (context.sharedStringEdits == nullptr) ownEdits_ = markEditedStrings(*context.sharedStrings);
+    needsEdit_ = context.sharedStringEdits ? context.sharedStringEdits : &ownEdits_;
   }
 
   void run(std::string_view block) {
@@ -442,11 +446,11 @@ class RowParser {
       const std::vector<std::string>& strings = *context_.sharedStrings;
       if (index >= strings.size()) return;
       text = strings[static_cast<std::size_t>(index)];
-      edit = needsEdit_[static_cast<std::size_t>(index)];
+      edit = (*needsEdit_)[static_cast<std::size_t>(index)] != 0;
     } else if (type == "inlineStr" && hasInline) {
       scratch_ = collectRuns(inlineContent);
       text = scratch_;
-      edit = text.find_first_of(";\r") != std::string_view::npos;
+      edit = holdsEditedCharacter(text);
     } else {
       if (!hasValue) return;
       text = value;
@@ -469,7 +473,7 @@ class RowParser {
           if (stringResult) decodeCharacterEscapes(scratch_);
           text = scratch_;
         }
-        edit = text.find_first_of(";\r") != std::string_view::npos;
+        edit = holdsEditedCharacter(text);
       }
     }
     if (text.empty()) return;
@@ -543,7 +547,8 @@ class RowParser {
 
   const SheetContext& context_;
   std::vector<RowLine>& rows_;
-  std::vector<bool> needsEdit_;
+  std::vector<std::uint8_t> ownEdits_;
+  const std::vector<std::uint8_t>* needsEdit_ = nullptr;
   RowLine row_;
   const char* rowContent_ = nullptr;
   bool collecting_ = false;
@@ -558,6 +563,12 @@ class RowParser {
 };
 
 }  // namespace
+
+std::vector<std::uint8_t> markEditedStrings(const std::vector<std::string>& strings) {
+  std::vector<std::uint8_t> edits(strings.size());
+  for (std::size_t i = 0; i < strings.size(); ++i) edits[i] = holdsEditedCharacter(strings[i]);
+  return edits;
+}
 
 void parseRowBlock(std::string_view block, const SheetContext& context, std::vector<RowLine>& rows) {
   // Room for rows of 32 bytes and more: regrowing would copy every row
