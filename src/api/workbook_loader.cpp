@@ -193,7 +193,7 @@ void loadWorkbook() {
   std::future<std::vector<std::string>> stringsJob;
   if (auto part = findTablePart(index, workbookPart, rels, "sharedStrings", "sharedStrings.xml")) {
     std::string_view xml = readPart(index, *part, converted);
-    stringsJob = pool.submit([xml] { return getSharedStrings(std::string(xml)); });
+    stringsJob = pool.submit(readSharedStrings, xml);
   }
 
   std::future<std::map<std::string, unsigned long>> mapJob = pool.submit(CreateMap);

@@ -120,9 +120,10 @@ std::string collectRuns(std::string_view itemContent) {
 
 }  // namespace tabulon
 
-std::vector<std::string> getSharedStrings(std::string text) {
+std::vector<std::string> getSharedStrings(std::string text) { return tabulon::readSharedStrings(text); }
+
+std::vector<std::string> tabulon::readSharedStrings(std::string_view view) {
   using namespace tabulon;
-  const std::string_view view = text;
   std::vector<std::string> table;
   table.reserve(expectedItems(view));
   xml::Tag tag;
