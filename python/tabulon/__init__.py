@@ -8,6 +8,8 @@
 Cells come as the library renders them: numbers and booleans (1/0) as
 written in the file, dates as "YYYY-MM-DD HH:MM:SS", rows without any value
 left out. `read_frame` types the columns; everything else returns text.
+Cell text is decoded as UTF-8, with bytes that are not UTF-8 replaced by
+U+FFFD.
 
 Paths may be str, bytes or path-like. A sheet is named by its exact name, or
 by its position (0 is the first sheet); None means the first sheet.
@@ -16,29 +18,26 @@ The library holds one workbook per process and its calls must not overlap:
 every function here takes a process-wide lock and opens and closes the
 workbook itself, so threads may call them freely (one at a time runs).
 
-Errors: FileNotFoundError (and the other OSErrors of reading a file),
-TabulonError for a file that is not a readable workbook or a sheet that
-cannot be read, UnknownSheetError (a ValueError) for a sheet the workbook
-does not have; its message names the workbook's sheets.
+Errors: FileNotFoundError, IsADirectoryError and the other OSErrors of
+reading a file; WorkbookError (a TabulonError) for a file that is not a
+workbook the library can load; UnknownSheetError (a TabulonError and a
+ValueError) for a sheet the workbook does not have, its message naming the
+workbook's sheets; TabulonError for a sheet that cannot be read or a library
+that cannot be found.
 
-The library is looked for at $TABULON_LIBRARY, else beside this module (an
-installed copy), else at build/tabulon.so of the source tree.
+The library is $TABULON_LIBRARY when that is set, else tabulon.so beside
+this module (an installed copy), else build/tabulon.so of the source tree.
 """
 
 import ctypes
 import os
 
 from . import _frame, _library, _text
-from ._library import TabulonError, UnknownSheetError, library_path
+from ._errors import TabulonError, UnknownSheetError, WorkbookError
+from ._library import library_path, version
 
-__all__ = ["sheet_names", "read_sheet", "read_frame", "read_text", "library_version",
-           "library_path", "TabulonError", "UnknownSheetError"]
-
-
-def library_version():
-    """The library's identification text."""
-    with _library.lock():
-        return _library.library().version().decode("utf-8", "replace")
+__all__ = ["sheet_names", "read_sheet", "read_frame", "read_text", "version",
+           "library_path", "TabulonError", "WorkbookError", "UnknownSheetError"]
 
 
 def sheet_names(path):
@@ -48,6 +47,7 @@ def sheet_names(path):
 
 
 def _choose(names, sheet, path):
+    """The name of the sheet asked for, or UnknownSheetError."""
     if sheet is None:
         if not names:
             raise UnknownSheetError("%s: the workbook has no sheets" % _shown(path), names)
@@ -81,6 +81,7 @@ def read_text(path, sheet=None):
         name = _choose(_text.decode_names(lib.listSheets()), sheet, path)
         address = lib.getSheetData(_text.encode_name(name))
         data = ctypes.string_at(address) if address else b"0"
+    # The name is listed, so "0" means its part is missing or unreadable.
     if data == b"0":
         raise TabulonError("sheet %r of %s cannot be read (its part is missing or damaged)"
                            % (name, _shown(path)))
@@ -94,8 +95,9 @@ def read_sheet(path, sheet=None):
 
 def read_frame(path, sheet=None, header=True):
     """The sheet as a pandas DataFrame. With header, the first row names the
-    columns. A column whose non-empty cells are all numbers is numeric, all
-    timestamps is datetime64, otherwise text; empty cells are missing values.
-    Raises ImportError when pandas is not installed."""
+    columns (else they are numbered from 0). A column whose non-empty cells
+    are all numbers is numeric (int64 when each is written as a whole number
+    and none is missing, else float64), all timestamps is datetime64,
+    otherwise text; empty cells are missing values. Raises ImportError without pandas."""
     _frame.import_pandas()  # fail before reading a large sheet
     return _frame.to_frame(read_sheet(path, sheet), header)

@@ -1,8 +1,9 @@
 """Finding and loading tabulon.so, and the one lock around it.
 
 The library holds one workbook per process and its entry points must not
-run at the same time, so every use goes through `open_workbook`, which holds
-a process-wide lock from opening the workbook until it is closed again.
+run at the same time, so every use goes through `locked_library`, and a
+workbook is only ever open inside `open_workbook`, which holds the lock from
+opening it until it is closed again.
 """
 
 import contextlib
@@ -11,97 +12,93 @@ import os
 import stat
 import threading
 
+from ._errors import TabulonError, WorkbookError
+
 LIBRARY_FILE = "tabulon.so"
 ENVIRONMENT = "TABULON_LIBRARY"
 
+_lock = threading.Lock()
+_loaded = None  # (ctypes library, absolute path) once loaded
 
-class TabulonError(Exception):
-    """A workbook cannot be read, or the library cannot be loaded."""
-
-    __module__ = "tabulon"  # where users import it from
-
-
-class UnknownSheetError(ValueError):
-    """The workbook has no sheet of the requested name; `sheets` lists its sheets."""
-
-    __module__ = "tabulon"
-
-    def __init__(self, message, sheets):
-        super().__init__(message)
-        self.sheets = sheets
-
-
-_lock = threading.RLock()
-_library = None
-_library_path = None
+# name: (argument types, result type). getSheetData's text is copied out with
+# string_at while the lock is held: the library reuses its buffer.
+_ENTRY_POINTS = {
+    "openExcel": ([ctypes.c_char_p], ctypes.c_int),
+    "getSheetData": ([ctypes.c_char_p], ctypes.c_void_p),
+    "closeExcel": ([], ctypes.c_int),
+    "listSheets": ([], ctypes.c_char_p),
+    "version": ([], ctypes.c_char_p),
+}
 
 
 def candidates():
     """Where the library is looked for, in order. $TABULON_LIBRARY, when set,
-    is the only place: a wrong value is reported, not papered over."""
+    is the only place: a wrong value is reported, not papered over by some
+    other copy of the library."""
     chosen = os.environ.get(ENVIRONMENT)
     if chosen:
         return [chosen]
     here = os.path.dirname(os.path.abspath(__file__))
     return [
         os.path.join(here, LIBRARY_FILE),  # installed: beside the module
-        os.path.join(here, os.pardir, os.pardir, "build", LIBRARY_FILE),  # source tree
+        os.path.normpath(os.path.join(here, os.pardir, os.pardir, "build", LIBRARY_FILE)),  # source tree
     ]
 
 
 def _load():
-    global _library, _library_path
-    if _library is not None:
-        return _library
+    """The library and its path, loaded on first use. The caller holds _lock."""
+    global _loaded
+    if _loaded is not None:
+        return _loaded
     places = candidates()
     path = next((p for p in places if os.path.isfile(p)), None)
     if path is None:
-        raise TabulonError(
-            "cannot find %s (looked at %s); build it, or set %s to its path"
-            % (LIBRARY_FILE, ", ".join(places), ENVIRONMENT))
+        raise TabulonError("cannot find %s (looked at %s); build it, or set %s to its path"
+                           % (LIBRARY_FILE, ", ".join(places), ENVIRONMENT))
+    path = os.path.abspath(path)
     try:
-        library = ctypes.CDLL(os.path.abspath(path))
+        library = ctypes.CDLL(path)
     except OSError as error:
         raise TabulonError("cannot load %s: %s" % (path, error)) from None
-    library.openExcel.argtypes = [ctypes.c_char_p]
-    library.openExcel.restype = ctypes.c_int
-    library.getSheetData.argtypes = [ctypes.c_char_p]
-    library.getSheetData.restype = ctypes.c_void_p  # copied out with string_at
-    library.closeExcel.argtypes = []
-    library.closeExcel.restype = ctypes.c_int
-    library.listSheets.argtypes = []
-    library.listSheets.restype = ctypes.c_char_p
-    library.version.argtypes = []
-    library.version.restype = ctypes.c_char_p
-    _library, _library_path = library, os.path.abspath(path)
-    return library
+    for name, (arguments, result) in _ENTRY_POINTS.items():
+        try:
+            function = getattr(library, name)
+        except AttributeError:
+            raise TabulonError("%s is not a usable %s: it has no entry point %s"
+                               % (path, LIBRARY_FILE, name)) from None
+        function.argtypes = arguments
+        function.restype = result
+    _loaded = (library, path)
+    return _loaded
 
 
-def library():
-    """The loaded library (loading it on first use). Callers hold `lock()`."""
+@contextlib.contextmanager
+def locked_library():
+    """Holds the process-wide lock; yields the loaded library."""
     with _lock:
-        return _load()
+        yield _load()[0]
 
 
 def library_path():
-    """The file the library was loaded from."""
+    """The file the library was (or is now) loaded from."""
     with _lock:
-        _load()
-        return _library_path
+        return _load()[1]
 
 
-def lock():
-    return _lock
+def version():
+    """The library's identification text."""
+    with locked_library() as lib:
+        return lib.version().decode("utf-8", "replace")
 
 
 def check_file(path):
-    """Raises the OSError a program would meet reading path, or TabulonError
-    for something that exists but is not a file."""
+    """Raises the OSError that reading path would meet, or WorkbookError for
+    something that exists but is not a regular file (a pipe would block)."""
     status = os.stat(path)  # FileNotFoundError, PermissionError, ...
     if stat.S_ISDIR(status.st_mode):
         raise IsADirectoryError(21, os.strerror(21), path)
     if not stat.S_ISREG(status.st_mode):
-        raise TabulonError("%s: not a regular file" % os.fsdecode(path))
+        raise WorkbookError("%s: not a regular file" % os.fsdecode(path), path)
     with open(path, "rb"):
         pass  # PermissionError here rather than a misleading "not a workbook"
 
@@ -110,16 +107,16 @@ def check_file(path):
 def open_workbook(path):
     """Holds the lock with the workbook at path open; yields the library."""
     path = os.fspath(path)
-    with _lock:
-        check_file(path)
-        lib = _load()
-        status = lib.openExcel(os.fsencode(path))
+    check_file(path)
+    with locked_library() as lib:
         try:
+            status = lib.openExcel(os.fsencode(path))
             if status == -2:
-                raise TabulonError(
-                    "%s: not a workbook (not a zip archive, or a damaged one)" % os.fsdecode(path))
+                raise WorkbookError("%s: not a workbook (not a zip archive, or a damaged one)"
+                                    % os.fsdecode(path), path)
             if status != 0:
-                raise TabulonError("%s: not a workbook (its parts cannot be read)" % os.fsdecode(path))
+                raise WorkbookError("%s: cannot load the workbook (a part is missing or damaged)"
+                                    % os.fsdecode(path), path)
             yield lib
         finally:
             lib.closeExcel()

@@ -3,11 +3,14 @@
 Every row has the same number of fields, each ended by ";", and ends with a
 line end. A cell holding a line feed spreads its row over several lines; such
 a row is put back together by counting fields: a row is complete at the
-first line end after it has as many ";" as the widest line.
+first line end after it has as many ";" as the widest line. (The text
+cannot tell "a;" + line feed + "b;" as two rows from one row whose second
+cell starts with a line feed: it is read as two rows, the common case.)
 """
 import contextlib
 import gc
 import itertools
+import threading
 
 # Cell text is UTF-8 as stored in the workbook; bytes that are not valid
 # UTF-8 (only damaged workbooks have them) become U+FFFD.
@@ -26,17 +29,30 @@ def encode_name(name):
     return name.encode("utf-8", NAME_ERRORS)
 
 
+_pause_lock = threading.Lock()
+_pausing = 0  # threads inside collector_paused
+_was_enabled = False
+
+
 @contextlib.contextmanager
 def collector_paused():
     """A sheet becomes millions of new lists that hold only strings: the
-    cycle collector would scan them over and over and find nothing."""
-    enabled = gc.isenabled()
-    gc.disable()
+    cycle collector would scan them over and over and find nothing (it
+    halves the time). Threads may split at the same time: the first one in
+    pauses the collector, the last one out restores what it found."""
+    global _pausing, _was_enabled
+    with _pause_lock:
+        if _pausing == 0:
+            _was_enabled = gc.isenabled()
+            gc.disable()
+        _pausing += 1
     try:
         yield
     finally:
-        if enabled:
-            gc.enable()
+        with _pause_lock:
+            _pausing -= 1
+            if _pausing == 0 and _was_enabled:
+                gc.enable()
 
 
 def split_rows(text):
