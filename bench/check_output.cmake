@@ -1,8 +1,9 @@
 # Renders benchmark workbooks and compares the SHA-256 of each text with the
 # digest stored for it, so that no optimisation can change the output
-# unnoticed. Used by ctest (S) and scripts/bench.sh (all of them).
+# unnoticed. Used by ctest (S) and scripts/bench.sh (all of them). With CLI,
+# the command-line program's text must have the same digest.
 #   cmake -DMAKE_WORKBOOKS=... -DBENCH=... -DDATA_DIR=... -DEXPECTED=...
-#         -DWORKBOOKS="S;M" [-DUPDATE=ON] -P check_output.cmake
+#         -DWORKBOOKS="S;M" [-DCLI=...] [-DUPDATE=ON] -P check_output.cmake
 foreach(var MAKE_WORKBOOKS BENCH DATA_DIR EXPECTED WORKBOOKS)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "check_output.cmake needs -D${var}=...")
@@ -20,6 +21,7 @@ if(EXISTS ${EXPECTED})
 endif()
 
 set(failed "")
+set(cli_failed "")
 set(updated "${stored}")
 foreach(name IN LISTS WORKBOOKS)
   set(text ${DATA_DIR}/${name}.txt)
@@ -30,6 +32,18 @@ foreach(name IN LISTS WORKBOOKS)
   file(SHA256 ${text} digest)
   file(SIZE ${text} size)
   file(REMOVE ${text})
+  if(CLI)
+    execute_process(COMMAND ${CLI} ${DATA_DIR}/${name}.xlsx OUTPUT_FILE ${text} RESULT_VARIABLE rc)
+    if(NOT rc EQUAL 0)
+      message(FATAL_ERROR "${CLI} failed on ${name}.xlsx (${rc})")
+    endif()
+    file(SHA256 ${text} cli_digest)
+    file(REMOVE ${text})
+    if(NOT cli_digest STREQUAL digest)
+      message(STATUS "${name}: the command-line program wrote other text (sha256 ${cli_digest})")
+      list(APPEND cli_failed ${name})
+    endif()
+  endif()
   set(line "${digest}  ${name}")
   set(expected "")
   foreach(entry IN LISTS stored)
@@ -50,6 +64,9 @@ foreach(name IN LISTS WORKBOOKS)
   endif()
 endforeach()
 
+if(cli_failed)
+  message(FATAL_ERROR "the command-line program's text differs from the library's for: ${cli_failed}")
+endif()
 if(UPDATE)
   # One line per workbook, smallest first.
   set(content "")

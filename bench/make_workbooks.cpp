@@ -7,6 +7,7 @@
 // same generator version) is kept.
 //
 //   make_workbooks [DIR] [NAME...]     (DIR defaults to build/bench-data)
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -65,23 +66,26 @@ void appendEscaped(std::string& s, std::string_view text) {
   }
 }
 
-// A decimal with a 13-digit fraction, written the shortest way (no
-// trailing zeros), at several magnitudes, a tenth of them negative.
+// A decimal with many digits, written the shortest way (no trailing
+// zeros): 13 after the point, at most 15 significant digits in all,
+// at several magnitudes, a tenth of them negative.
 void appendLongDecimal(std::string& s, Rng& rng) {
   if (rng.below(10) == 0) s += '-';
   static constexpr std::uint32_t kMagnitudes[] = {1, 10, 1000, 1000000};
-  appendUInt(s, rng.below(kMagnitudes[rng.below(4)]));
-  std::uint64_t fraction = rng.next() % 10000000000000ull;
-  if (fraction == 0) return;
+  std::uint32_t whole = rng.below(kMagnitudes[rng.below(4)]);
+  std::size_t before = s.size();
+  appendUInt(s, whole);
+  int places = whole == 0 ? 13 : std::min(13, 15 - static_cast<int>(s.size() - before));
+  std::uint64_t fraction = rng.next() % 10000000000000ull;  // 13 digits
   char digits[13];
   for (int i = 12; i >= 0; --i) {
     digits[i] = static_cast<char>('0' + fraction % 10);
     fraction /= 10;
   }
-  int len = 13;
-  while (digits[len - 1] == '0') --len;
+  while (places > 0 && digits[places - 1] == '0') --places;
+  if (places == 0) return;
   s += '.';
-  s.append(digits, static_cast<std::size_t>(len));
+  s.append(digits, static_cast<std::size_t>(places));
 }
 
 // An amount with at most two decimals.
