@@ -135,7 +135,9 @@ TEST(HostileArchives, ManySheetsOverOneMember) {
   lib.closeExcel();
   // Kept copies would take 160 MiB. Sanitizer builds hold freed memory in
   // quarantine, so resident size says nothing there.
-  if (addressSpaceLimited()) EXPECT_LT(holding, before + 80 * kMiB);
+  if (addressSpaceLimited()) {
+    EXPECT_LT(holding, before + 80 * kMiB);
+  }
   std::printf("%d sheets over one %zu-byte archive (4 MiB each inflated): resident grew %.1f MiB\n",
               kSheets, archive.size(), (static_cast<double>(holding) - static_cast<double>(before)) / kMiB);
 }
