@@ -66,7 +66,10 @@ std::string ExcelSerialToDMY(double serial) {
   // on so that 1 lands on 1900-01-01.
   double x = serial < 60.0 ? serial + 1.0 : serial;
 
-  const double day_sum = (x + 68569.0) + 2415019.0;
+  // The day number is the whole days of x plus the two offsets, added as
+  // integers: added in floating point, a fraction a hair below 1 can round
+  // the sum up to the next day (2958465.9999999995 would land in 10000).
+  const double day_sum = std::floor(x) + (68569.0 + 2415019.0);
   // Below zero the date lies thousands of years before year 0.
   if (!(day_sum >= 0.0 && day_sum <= kMaxDaySum)) return std::string();
 

@@ -39,6 +39,9 @@ TEST(ExcelSerialToDMY, WorkedExamples) {
       {-0.5, "1899-12-30 12:00:00"},
       {2958465, "9999-12-31 00:00:00"},
       {2958465.999, "9999-12-31 23:58:33"},
+      // A fraction a hair below midnight keeps its day (hour 24), even where
+      // adding the day offsets in floating point would round up to year 10000.
+      {2958465.9999999995, "9999-12-31 24:00:00"},
       {-328717, "1000-01-01 00:00:00"},
   };
   for (const SerialCase& c : cases) EXPECT_EQ(ExcelSerialToDMY(c.serial), c.text) << c.serial;
