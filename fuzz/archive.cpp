@@ -1,6 +1,5 @@
 // Arbitrary bytes as an archive file: Open, then stream and read every
-// entry. Streaming and reading must agree: the same bytes, or the same
-// failure.
+// entry. Streaming and reading must agree: the same bytes, or both fail.
 #include <string>
 
 #include "fuzz_support.h"
@@ -62,13 +61,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Outcome fromStream = streamed(archive, name, chunkSize);
     Outcome fromRead = read(archive, name);
     tabulon::fuzz::require(fromStream.ok == fromRead.ok, "StreamEntry and GetEntry disagree on success");
-    if (fromStream.ok) {
+    // Messages may differ: a member that is both corrupt and longer than
+    // declared fails on whichever the decoder meets first, which depends
+    // on how much it decodes per step.
+    if (fromStream.ok)
       tabulon::fuzz::require(fromStream.bytesOrMessage == fromRead.bytesOrMessage,
                              "StreamEntry and GetEntry give different bytes");
-    } else {
-      tabulon::fuzz::require(fromStream.bytesOrMessage == fromRead.bytesOrMessage,
-                             "StreamEntry and GetEntry fail with different messages");
-    }
   }
   archive.Close();
   return 0;

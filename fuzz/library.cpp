@@ -1,8 +1,11 @@
 // Arbitrary workbook bytes through the host's calls: openExcel, listSheets,
-// getSheetData for every sheet (and one unknown name), closeExcel.
+// getSheetData for every sheet (and one unknown name), closeExcel. Each
+// sheet is also rendered in small blocks (sizes from the input's last
+// byte): its text must not depend on where the blocks are cut.
 #include <algorithm>
 #include <cstring>
 
+#include "api/sheet_extraction.h"
 #include "api/workbook_state.h"
 #include "fuzz_support.h"
 #include "tabulon.h"
@@ -22,12 +25,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(std::strlen(list) <= expected, "listSheets longer than the names");
     // Copied: a sheet's text replaces the previous one's.
     const std::vector<std::string> names = SheetsNames;
-    for (const std::string& name : names) {
+    const std::size_t smallest = size > 0 ? 1 + data[size - 1] % 200 : 1;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      const std::string& name = names[i];
       const char* text = getSheetData(name.c_str());
       require(text != nullptr, "getSheetData returned null");
+      const std::string whole = text;
+      // At most about 64 blocks, so that a sheet that inflates to
+      // megabytes does not turn into a million jobs.
+      std::size_t blockBytes = smallest;
+      for (const auto& entry : xlsFile.Entries())
+        if (i < SheetsParts.size() && entry.info.name == SheetsParts[i])
+          blockBytes = std::max<std::size_t>(blockBytes, entry.info.uncompressedSize / 64);
+      require(whole == tabulon::extractSheet(name.c_str(), 2, blockBytes),
+              "the text depends on where the sheet is cut into blocks");
     }
-    require(std::strcmp(getSheetData("\x01no such sheet"), "0") == 0 ||
-                std::find(names.begin(), names.end(), "\x01no such sheet") != names.end(),
+    const char* unknown = "\x01no such sheet";
+    require(std::strcmp(getSheetData(unknown), "0") == 0 ||
+                std::find(names.begin(), names.end(), unknown) != names.end(),
             "an unknown sheet did not give \"0\"");
   }
   require(closeExcel() == 0, "closeExcel returned other than 0");

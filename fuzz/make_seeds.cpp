@@ -63,6 +63,15 @@ std::vector<std::pair<std::string, Workbook>> workbooks() {
   Workbook wide;
   wide.sheets = {{"W", worksheet("A1:XFD1048576", "<row r=\"1048576\"><c r=\"XFD1048576\"><v>1</v></c></row>")}};
   books.push_back({"wide-dimension", wide});
+
+  // Inflates to more than one piece of the stream: blocks are cut across
+  // pieces. Repetitive, so the archive stays small.
+  std::string many;
+  for (int i = 0; i < 60000; ++i) many += "<row><c><v>1</v></c><c t=\"s\"><v>0</v></c></row>";
+  Workbook big;
+  big.sheets = {{"Big", worksheet("A1:B60000", many)}};
+  big.sharedStrings = "<si><t>s</t></si>";
+  books.push_back({"big-sheet", big});
   return books;
 }
 

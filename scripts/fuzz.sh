@@ -6,6 +6,7 @@
 # Environment:
 #   FUZZ_BUILD_DIR   build folder (default build-fuzz)
 #   FUZZ_CORPUS      working corpus, one folder per target (default fuzz/corpus-work)
+#   FUZZ_NO_BUILD    1: run the targets as last built
 #   FUZZ_KEEP_GOING  1: fork mode, go on after a crash (long runs); crashes are
 #                    still saved and make the script fail
 # Crashing inputs go to $FUZZ_CORPUS/artifacts/<target>/, logs next to them;
@@ -21,13 +22,15 @@ all_targets=(archive sheet_list relationships shared_strings styles references s
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=("${all_targets[@]}")
 
-"$root/scripts/install-deps.sh" >/dev/null
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DTABULON_FUZZ=ON -DTABULON_TESTS=OFF -DTABULON_WERROR=ON >/dev/null
+if [ "${FUZZ_NO_BUILD:-0}" != 1 ]; then
+  "$root/scripts/install-deps.sh" >/dev/null
+  if [ ! -f "$build/CMakeCache.txt" ]; then
+    CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DTABULON_FUZZ=ON -DTABULON_TESTS=OFF -DTABULON_WERROR=ON >/dev/null
+  fi
+  jobs=$(nproc); [ "$jobs" -gt 2 ] && jobs=2
+  cmake --build "$build" -j"$jobs" --target fuzz_all >/dev/null
 fi
-jobs=$(nproc); [ "$jobs" -gt 2 ] && jobs=2
-cmake --build "$build" -j"$jobs" --target fuzz_all >/dev/null
 seeds=$build/fuzz-seeds
 rm -rf "$seeds"
 "$build/fuzz/fuzz_make_seeds" "$seeds"

@@ -180,9 +180,9 @@ TEST(HostileSheets, RepeatedCellStartsWithoutValues) {
   }
 }
 
-// A row end tag inside a CDATA section, a comment or a processing
-// instruction is text, not a row end: the rows do not depend on where the
-// sheet is cut into blocks. The long variant spans several pieces of the
+// A row end tag inside a CDATA section, a comment, a processing
+// instruction or a damaged tag is not a row end: the rows do not depend on
+// where the sheet is cut into blocks. The long variant spans several pieces of the
 // inflated stream.
 TEST(HostileSheets, RowEndInsideMarkupIsNotARowEnd) {
   const std::string rows[] = {
@@ -190,6 +190,9 @@ TEST(HostileSheets, RowEndInsideMarkupIsNotARowEnd) {
                    cell("C1", "3")),
       row("1", cell("A1", "1") + "<!-- </row> -->" + cell("B1", "2")),
       row("1", cell("A1", "1") + "<?pi </row> ?>" + cell("B1", "2")),
+      // Damaged tags that swallow a row end: the row scan reads them as one tag.
+      row("1", cell("A1", "1") + "<x \"></row>" + cell("B1", "2")),
+      row("1", cell("A1", "1") + "<c </row>" + cell("B1", "2")),
   };
   for (const std::string& r : rows) {
     for (int copies : {8, 40000}) {
