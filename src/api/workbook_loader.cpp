@@ -4,6 +4,9 @@
 #include <cctype>
 #include <deque>
 #include <future>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -16,6 +19,7 @@
 #include "parse/sheet_list.h"
 #include "parse/styles.h"
 #include "pool/thread_pool.h"
+#include "zip/zip_archive.h"
 
 namespace tabulon {
 namespace {
@@ -33,6 +37,8 @@ std::string lowerAscii(std::string_view s) {
 class EntryIndex {
  public:
   explicit EntryIndex(const Zippy::ZipArchive& archive) {
+    // Stored names go in first, so a "/" name that is stored as such wins
+    // over a backslash name that reads the same.
     for (const auto& entry : archive.Entries()) {
       if (entry.info.isDirectory) continue;
       exact_.emplace(entry.info.name, entry.info.name);
@@ -168,10 +174,6 @@ std::vector<std::string> sheetNames(const std::vector<SheetRef>& sheets) {
 }
 
 }  // namespace
-
-std::optional<std::string> findEntryName(const Zippy::ZipArchive& archive, std::string_view name) {
-  return EntryIndex(archive).find(name);
-}
 
 void loadWorkbook() {
   const EntryIndex index(xlsFile);
