@@ -13,6 +13,8 @@
 #ifndef TABULON_H
 #define TABULON_H
 
+#include <stdint.h>
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -37,6 +39,125 @@ const char* listSheets(void);
 
 /* The library's identification text; valid while the library is loaded. */
 const char* version(void);
+
+/* ---- Why the last call failed ------------------------------------------
+ *
+ * Every entry point above and below records how it ended. lastError gives
+ * the text of the last call's failure ("" after a success) and stores its
+ * code in *code when code is not NULL. The text stays valid until the next
+ * call of any entry point but version and lastError. The results of the
+ * entry points themselves are unchanged by this: lastError only says more. */
+enum TabulonFailure {
+  TABULON_OK = 0,
+  TABULON_NO_SUCH_FILE = 1,     /* nothing at the path */
+  TABULON_NOT_A_FILE = 2,       /* a directory, device or other non-file */
+  TABULON_UNREADABLE = 3,       /* the file exists but cannot be read */
+  TABULON_NOT_A_ZIP = 4,        /* not a zip archive, or its directory is broken */
+  TABULON_DAMAGED_MEMBER = 5,   /* a member cannot be inflated or fails its check */
+  TABULON_MISSING_PART = 6,     /* a part the workbook needs is not in the archive */
+  TABULON_OUT_OF_MEMORY = 7,    /* memory ran out, or the sheet's extent is too large */
+  TABULON_NO_SUCH_SHEET = 8,    /* no sheet has that name */
+  TABULON_NO_WORKBOOK = 9,      /* no workbook is open */
+  TABULON_INVALID_ARGUMENT = 10,
+  TABULON_INTERNAL = 11         /* anything else; the text says what */
+};
+const char* lastError(int* code);
+
+/* ---- Sheet text with every date format --------------------------------
+ *
+ * getSheetData writes only cells of the built-in date formats as dates;
+ * other date-formatted cells keep their serial number, which hosts may rely
+ * on. getSheetText renders like getSheetData and, with
+ * TABULON_TEXT_ALL_DATES, also writes the cells of custom date and time
+ * formats as dates. Same result and lifetime as getSheetData: the two share
+ * one text buffer. */
+#define TABULON_TEXT_ALL_DATES 1u
+const char* getSheetText(const char* sheet_name, unsigned flags);
+
+/* ---- Typed columns -------------------------------------------------------
+ *
+ * readColumns parses a sheet straight into typed columns, handed out through
+ * the Arrow C data interface: the two structs below, as the Arrow columnar
+ * format defines them, so that any consumer of that interface can take the
+ * columns without copying and without an Arrow library on either side.
+ *
+ * The result is a struct array (schema format "+s") with one child per
+ * sheet column from the first to the last column holding a value, and one
+ * row per sheet row from the first to the last row holding a value (after
+ * the options below). Rows and columns without values inside that extent
+ * give missing values, so positions stay true. Each child has one type,
+ * guessed from the stored types of all its cells (the header row excluded):
+ *
+ *   "n"     no cell holds a value (a null array: no buffers)
+ *   "b"     booleans, bit-packed
+ *   "g"     numbers, 64-bit floating point
+ *   "tsu:"  date-times, microseconds since 1970-01-01 00:00:00, no time zone;
+ *           number cells of a date or time format (built-in or custom, in
+ *           either date system) and ISO 8601 date cells
+ *   "i"     text: 32-bit indexes into a dictionary of distinct strings
+ *           (the child's dictionary, format "u": UTF-8, 32-bit offsets)
+ *
+ * A column whose cells have more than one type is text, each cell written
+ * as getSheetData writes it, except that text keeps every character (";"
+ * and carriage returns included). Missing values are marked by the validity
+ * bitmap (buffer 0; NULL when nothing is missing), never by a value.
+ *
+ * Column names (each child's name): with header set, the text of the first
+ * row read ("" where that row has no value); otherwise the column's letters
+ * ("A", "B", ...).
+ *
+ * Ownership: on success the caller owns both structs and releases each by
+ * calling its release member (schema->release(schema), array->release(array))
+ * exactly once, in any order; they do not depend on the open workbook and
+ * survive closeExcel and later calls. On failure readColumns returns -1,
+ * leaves both structs released (release == NULL), and lastError says why:
+ * an unknown sheet, a part that cannot be read, or an extent too large to
+ * allocate (TABULON_OUT_OF_MEMORY). An empty sheet is a success with zero
+ * columns and zero rows. */
+#ifndef ARROW_C_DATA_INTERFACE
+#define ARROW_C_DATA_INTERFACE
+
+#define ARROW_FLAG_DICTIONARY_ORDERED 1
+#define ARROW_FLAG_NULLABLE 2
+#define ARROW_FLAG_MAP_KEYS_SORTED 4
+
+struct ArrowSchema {
+  const char* format;
+  const char* name;
+  const char* metadata;
+  int64_t flags;
+  int64_t n_children;
+  struct ArrowSchema** children;
+  struct ArrowSchema* dictionary;
+  void (*release)(struct ArrowSchema*);
+  void* private_data;
+};
+
+struct ArrowArray {
+  int64_t length;
+  int64_t null_count;
+  int64_t offset;
+  int64_t n_buffers;
+  int64_t n_children;
+  const void** buffers;
+  struct ArrowArray** children;
+  struct ArrowArray* dictionary;
+  void (*release)(struct ArrowArray*);
+  void* private_data;
+};
+
+#endif /* ARROW_C_DATA_INTERFACE */
+
+typedef struct TabulonReadOptions {
+  int64_t skip_rows; /* rows skipped, counted from the first row holding a value */
+  int64_t max_rows;  /* the most data rows returned (after the header); < 0: all */
+  int header;        /* nonzero: the first row after skip_rows names the columns */
+} TabulonReadOptions;
+
+/* options may be NULL: no rows skipped, no header, all rows. Returns 0 on
+ * success, -1 on failure. */
+int readColumns(const char* sheet_name, const TabulonReadOptions* options,
+                struct ArrowSchema* schema, struct ArrowArray* array);
 
 #ifdef __cplusplus
 }
