@@ -24,7 +24,7 @@ Workbook sheetBook(const std::string& dimension, const std::string& rows) {
   Workbook book;
   book.sheets = {{"Sheet1", worksheet(dimension, rows)}};
   book.sharedStrings = "<si><t>Name</t></si><si><t>Total</t></si>";
-  book.cellXfs = "<xf numFmtId=\"0\"/><xf numFmtId=\"14\"/>";
+  book.cellXfs = "<xf numFmtId=\"0\"/><xf numFmtId=\"14\"/><xf numFmtId=\"12\"/><xf numFmtId=\"13\"/>";
   return book;
 }
 
