@@ -570,6 +570,33 @@ std::vector<std::uint8_t> markEditedStrings(const std::vector<std::string>& stri
   return edits;
 }
 
+namespace {
+
+std::vector<std::string_view> splitFields(std::string_view line) {
+  std::vector<std::string_view> fields;
+  std::size_t start = 0;
+  for (std::size_t end = line.find(';'); end != std::string_view::npos; end = line.find(';', start)) {
+    fields.push_back(line.substr(start, end - start));
+    start = end + 1;
+  }
+  return fields;
+}
+
+}  // namespace
+
+void mergeRowLine(std::string& earlier, std::string_view later) {
+  const std::string kept = std::move(earlier);
+  const std::vector<std::string_view> a = splitFields(kept);
+  const std::vector<std::string_view> b = splitFields(later);
+  earlier.clear();
+  earlier.reserve(kept.size() + later.size());
+  for (std::size_t i = 0; i < std::max(a.size(), b.size()); ++i) {
+    if (i < b.size() && !b[i].empty()) earlier.append(b[i]);
+    else if (i < a.size()) earlier.append(a[i]);
+    earlier.push_back(';');
+  }
+}
+
 void parseRowBlock(std::string_view block, const SheetContext& context, std::vector<RowLine>& rows) {
   // Room for rows of 32 bytes and more: regrowing would copy every row
   // already read, and room never used costs no memory.
@@ -602,7 +629,10 @@ void getWsData(std::string_view block) {
       row.line.resize(cut);
       row.maxColumn = std::min(row.maxColumn, context.width);
     }
-    retMT[static_cast<std::size_t>(number)] = std::move(row.line);
+    // Some writers split one row into several elements: their cells join.
+    std::string& slot = retMT[static_cast<std::size_t>(number)];
+    if (slot.empty()) slot = std::move(row.line);
+    else mergeRowLine(slot, row.line);
     raiseMaximum(max_row, static_cast<int>(number));
     raiseMaximum(max_col, static_cast<int>(row.maxColumn));
   }

@@ -121,7 +121,8 @@ TEST(SheetRender, ExtentGrowsToTheCells) {
 
 TEST(SheetRender, RowNumbers) {
   // Row 0 and rows beyond the format's last row are kept; negative rows
-  // have no place. Equal numbers: the later row with values wins.
+  // have no place. Equal numbers: one row, a later cell replacing an
+  // earlier one of its column.
   Workbook book = sheetBook("A1:A3",
       "<row r=\"2\"><c r=\"A2\"><v>first two</v></c></row>"
       "<row r=\"-4\"><c r=\"A1\"><v>negative</v></c></row>"
@@ -131,6 +132,26 @@ TEST(SheetRender, RowNumbers) {
       "<row r=\"3\"><c r=\"A3\"><v>three</v></c></row>"
       "<row r=\"3\"><c r=\"A3\"/></row>");
   EXPECT_EQ(render(book), "zero;\nsecond two;\nthree;\nmax;\n");
+}
+
+// Some writers split one row into several row elements with one number.
+TEST(SheetRender, RepeatedRowElementsMerge) {
+  Workbook book = sheetBook("A1:D9",
+      "<row r=\"8\"><c r=\"A8\"><v>a</v></c><c r=\"B8\"><v>b</v></c></row>"
+      "<row r=\"8\"><c r=\"C8\"><v>c</v></c><c r=\"B8\"><v>B</v></c></row>"
+      "<row r=\"8\"><c r=\"A8\" s=\"0\"/><c r=\"D8\"><v></v></c></row>"  // no values: nothing goes
+      "<row><c r=\"D9\"><v>next</v></c></row>"
+      "<row r=\"3\"><c r=\"A3\"><v>three</v></c></row>"
+      "<row r=\"8\"><c r=\"D8\" t=\"s\"><v>1</v></c></row>"               // later, after other rows
+      "<row r=\"3000000\"><c r=\"A3000000\"><v>far</v></c></row>"
+      "<row r=\"2000000\"><c r=\"B2000000\"><v>x</v></c></row>"
+      "<row r=\"3000000\"><c r=\"B3000000\"><v>away</v></c><c r=\"E3000000\"><v>wide</v></c></row>");
+  EXPECT_EQ(render(book),
+            "three;;;;;\n"
+            "a;B;c;Total;;\n"
+            ";;;next;;\n"
+            ";x;;;;\n"
+            "far;away;;;wide;\n");
 }
 
 TEST(SheetRender, InlineStrings) {

@@ -83,6 +83,28 @@ TEST(RowParser, RowNumbersAndEmptyRows) {
   EXPECT_EQ(rows[3].number, 0);  // unreadable: row 0, as an unset number
 }
 
+TEST(MergeRowLine, LaterFieldsFillAndReplace) {
+  struct MergeCase {
+    const char* earlier;
+    const char* later;
+    const char* expected;
+  };
+  const MergeCase cases[] = {
+      {"a;;;", ";b;;", "a;b;;"},
+      {"a;b;;", "x;;;", "x;b;;"},        // a later cell of the same column replaces
+      {"a;b;c;", ";;;", "a;b;c;"},       // an empty field removes nothing
+      {"a;;", ";;c;d;", "a;;c;d;"},      // as wide as the wider line
+      {"a;b;c;", ";y;", "a;y;c;"},
+      {"line\nfeed;;", ";z;", "line\nfeed;z;"},
+      {";;", ";;", ";;"},
+  };
+  for (const MergeCase& c : cases) {
+    std::string line = c.earlier;
+    mergeRowLine(line, c.later);
+    EXPECT_EQ(line, c.expected) << c.earlier << " + " << c.later;
+  }
+}
+
 TEST(RowParser, TruncatedBlocksEndCleanly) {
   const std::string full = R"(<row r="1"><c r="A1" t="s"><v>1</v></c><c r="B1"><v>2</v></c></row>)";
   for (std::size_t cut = 0; cut <= full.size(); ++cut) {
