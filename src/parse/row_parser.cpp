@@ -464,6 +464,14 @@ class RowParser {
             edit = false;
           }
         }
+      } else if (type.size() == 1 && type[0] == 'd') {
+        // Stored as ISO 8601 text, written like every other date so that a
+        // column holds one form; text that is no such date stays as written.
+        scratch_ = IsoDateToTimestamp(trimXmlSpace(value));
+        if (!scratch_.empty()) {
+          text = scratch_;
+          edit = false;
+        }
       }
       const bool stringResult = type == "str";
       if (text.data() == value.data() && (edit || (stringResult && value.find("_x") != std::string_view::npos))) {
@@ -479,10 +487,9 @@ class RowParser {
     if (text.empty()) return;
     if (edit) {
       // A ';' would split the field and a carriage return the line: each
-      // goes together with the character after it.
+      // goes, and only it.
       edited_.assign(text);
-      removeChar(edited_, "\r");
-      removeChar(edited_, ";");
+      eraseSeparators(edited_);
       text = edited_;
     }
     store(column, text);
