@@ -3,6 +3,8 @@
 
 #include "parse/row_parser.h"
 
+#include "api/workbook_state.h"
+
 namespace tabulon {
 namespace {
 
@@ -114,6 +116,22 @@ TEST(MergeRowLine, LaterFieldsFillAndReplace) {
     mergeRowLine(line, c.later);
     EXPECT_EQ(line, c.expected) << c.earlier << " + " << c.later;
   }
+}
+
+// The exported block renderer writes retMT slots; a row met again, in the
+// same block or a later one, joins the line already there.
+TEST(GetWsData, RepeatedRowsJoinTheirSlot) {
+  SharedStrings = {"s0", "s1"};
+  Styles = {0};
+  max_abs_col = 3;
+  retMT.assign(10, std::string());
+  getWsData(R"(<row r="8"><c r="A8"><v>a</v></c></row><row r="8"><c r="B8" t="s"><v>1</v></c></row>)");
+  getWsData(R"(<row r="2"><c r="C2"><v>c</v></c></row><row r="8"><c r="A8"><v>A</v></c><c r="C8"/></row>)");
+  EXPECT_EQ(retMT[8], "A;s1;;");
+  EXPECT_EQ(retMT[2], ";;c;");
+  SharedStrings.clear();
+  Styles.clear();
+  retMT.clear();
 }
 
 TEST(RowParser, TruncatedBlocksEndCleanly) {
