@@ -190,7 +190,7 @@ class ReadSheet(BookTest):
         self.assertEqual(tabulon.read_sheet(SAMPLE, "Übersicht")[1],
                          ["North", "Åsa Lindqvist", "2023-12-30 09:00:00"])
         self.assertEqual(tabulon.read_text(SAMPLE, "Notes"),
-                         "Figures are illustrative.;\nPrices in EURunits per day.;\n")
+                         "Figures are illustrative.;\nPrices in EUR units per day.;\n")
 
     def test_default_is_the_first_sheet_and_names_pick_others(self):
         path = self.book({
