@@ -41,7 +41,7 @@ def typed_column(pandas, column):
             return numbers
     elif TIMESTAMP.fullmatch(first):
         stamps = pandas.to_datetime(values, format=TIMESTAMP_FORMAT, errors="coerce")
-        # Hour 24, or a year pandas cannot hold: keep the text rather than lose it.
+        # A year pandas cannot hold: keep the text rather than lose it.
         if stamps[present].notna().all():
             return stamps
     return column.where(present, None)

@@ -34,7 +34,10 @@ void getWsData(std::string_view block) {
       row.line.resize(cut);
       row.maxColumn = std::min(row.maxColumn, context.width);
     }
-    retMT[static_cast<std::size_t>(number)] = std::move(row.line);
+    // Some writers split one row into several elements: their cells join.
+    std::string& slot = retMT[static_cast<std::size_t>(number)];
+    if (slot.empty()) slot = std::move(row.line);
+    else mergeRowLine(slot, row.line);
     raiseMaximum(max_row, static_cast<int>(number));
     raiseMaximum(max_col, static_cast<int>(row.maxColumn));
   }

@@ -65,15 +65,29 @@ void join(std::vector<std::vector<RowLine>>& blocks, std::uint32_t width) {
       raiseMaximum(max_row, row.number);
       raiseMaximum(max_col, static_cast<int>(row.maxColumn));
       if (row.number <= kLastSlotRow) {
-        retMT[static_cast<std::size_t>(row.number)] = std::move(row.line);
+        // Some writers split one row into several elements: their cells
+        // join, in document order. Rare, so only a taken slot pays for it.
+        std::string& slot = retMT[static_cast<std::size_t>(row.number)];
+        if (slot.empty()) slot = std::move(row.line);
+        else mergeRowLine(slot, row.line);
       } else {
         beyond.push_back({row.number, &row.line});
       }
     }
   }
-  // Of rows with equal numbers the later one wins, as in the slots.
+  // Rows with equal numbers join in document order, as in the slots; the
+  // first of each run keeps the merged line.
   std::stable_sort(beyond.begin(), beyond.end(),
                    [](const Placed& a, const Placed& b) { return a.number < b.number; });
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < beyond.size(); ++i) {
+    if (kept > 0 && beyond[kept - 1].number == beyond[i].number) {
+      mergeRowLine(*beyond[kept - 1].line, *beyond[i].line);
+    } else {
+      beyond[kept++] = beyond[i];
+    }
+  }
+  beyond.resize(kept);
 
   std::size_t total = 0;
   for (const std::string& line : retMT) total += line.empty() ? 0 : line.size() + 1;
@@ -84,9 +98,8 @@ void join(std::vector<std::vector<RowLine>>& blocks, std::uint32_t width) {
     out += line;
     out += '\n';
   }
-  for (std::size_t i = 0; i < beyond.size(); ++i) {
-    if (i + 1 < beyond.size() && beyond[i + 1].number == beyond[i].number) continue;
-    out += *beyond[i].line;
+  for (const Placed& p : beyond) {
+    out += *p.line;
     out += '\n';
   }
   max_abs_col = finalWidth;

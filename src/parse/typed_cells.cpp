@@ -64,6 +64,14 @@ class TypedRows {
           typed.kind = rowscan::parseNumber(resolved_.text, typed.number) ? TypedKind::Number : TypedKind::Text;
         }
         break;
+      case CellType::IsoDate:
+        if (isoDateToMicros(trimXmlSpace(resolved_.text), typed.micros)) {
+          typed.kind = TypedKind::Date;
+          keepText = false;
+        } else {
+          typed.kind = TypedKind::Text;
+        }
+        break;
       case CellType::Number:
         typed.kind = rowscan::parseNumber(resolved_.text, typed.number) && std::isfinite(typed.number)
                          ? TypedKind::Number
