@@ -174,7 +174,9 @@ int main(int argc, char** argv) {
     if (code == TABULON_NO_SUCH_FILE || code == TABULON_NOT_A_FILE || code == TABULON_UNREADABLE)
       return fail(kNoFile, why);
     // The archive's own messages already name the file.
-    return fail(kNotWorkbook, code == TABULON_NOT_A_ZIP ? why : path + ": " + why);
+    std::string reason = why;
+    if (reason.rfind(path + ": ", 0) == 0) reason.erase(0, path.size() + 2);
+    return fail(kNotWorkbook, path + ": not a workbook (" + reason + ")");
   }
   int status = render(path, operands, list, csv);
   closeExcel();
