@@ -1,3 +1,4 @@
+cmake_minimum_required(VERSION 3.20)
 # Compares the dynamic symbols tabulon.so defines with the checked-in list.
 find_program(NM nm REQUIRED)
 execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY} OUTPUT_VARIABLE listing RESULT_VARIABLE failed)
