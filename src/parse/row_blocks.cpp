@@ -3,30 +3,24 @@
 #include <algorithm>
 #include <cstring>
 
+#include "parse/xml_lexer.h"
+
 namespace tabulon {
 
 namespace {
 
 // Length of the closing row tag at text[lt] ("</row>", "</x:row >"), or 0.
+// Names and end tags end where the row reader ends them (xml_lexer.h).
 std::size_t rowEndTagAt(std::string_view text, std::size_t lt) {
   const char* base = text.data();
-  const std::size_t size = text.size();
-  if (lt + 1 >= size || base[lt + 1] != '/') return 0;
-  std::size_t name = lt + 2, nameEnd = name;
-  // A name ends where the row reader ends one: white space, '>', '/', '='
-  // or '<'.
-  static constexpr char kStops[] = {' ', '\t', '\n', '\r', '>', '/', '=', '<'};
-  while (nameEnd < size && std::memchr(kStops, base[nameEnd], sizeof kStops) == nullptr) ++nameEnd;
-  std::string_view qualified(base + name, nameEnd - name);
-  std::size_t colon = qualified.rfind(':');
-  std::string_view local = colon == std::string_view::npos ? qualified : qualified.substr(colon + 1);
-  if (local != "row") return 0;
-  // The tag ends at its '>', or just before a '<' that comes first: the
-  // row reader ends a damaged tag there too.
-  std::size_t q = nameEnd;
-  while (q < size && base[q] != '>' && base[q] != '<') ++q;
-  if (q >= size) return 0;
-  return (base[q] == '>' ? q + 1 : q) - lt;
+  const char* end = base + text.size();
+  if (lt + 1 >= text.size() || base[lt + 1] != '/') return 0;
+  const char* name = base + lt + 2;
+  const char* nameStop = lexer::nameEnd(name, end);
+  if (lexer::localName(name, nameStop) != "row") return 0;
+  const char* stop = lexer::endTagStop(nameStop, end);
+  if (stop >= end) return 0;
+  return static_cast<std::size_t>((*stop == '>' ? stop + 1 : stop) - (base + lt));
 }
 
 // The first row end tag that begins at or after from, by text alone.
@@ -60,26 +54,22 @@ bool mayHoldMarkup(std::string_view text, std::size_t start, std::size_t end) {
 // The first row end at or after from, scanning from start and stepping over
 // comments, CDATA sections, declarations and processing instructions.
 std::size_t rowEndOutsideMarkup(std::string_view text, std::size_t start, std::size_t from) {
-  std::size_t pos = start;
-  while (pos < text.size()) {
-    std::size_t lt = text.find('<', pos);
-    if (lt == std::string_view::npos) break;
-    std::string_view rest = text.substr(lt);
-    std::string_view close;
-    if (rest.starts_with("<!--")) close = "-->";
-    else if (rest.starts_with("<![CDATA[")) close = "]]>";
-    else if (rest.starts_with("<?")) close = "?>";
-    else if (rest.starts_with("<!")) close = ">";
-    if (!close.empty()) {
-      std::size_t end = text.find(close, lt + 2);
-      if (end == std::string_view::npos) break;
-      pos = end + close.size();
+  const char* base = text.data();
+  const char* end = base + text.size();
+  const char* p = base + start;
+  while (p < end) {
+    const char* lt = lexer::findLt(p, end);
+    if (lt == end) break;
+    if (lexer::opensSpecialMarkup(lt, end)) {
+      p = lexer::afterSpecialMarkup(lt, end);
+      if (p == nullptr) break;
       continue;
     }
-    if (lt >= from) {
-      if (std::size_t length = rowEndTagAt(text, lt)) return lt + length;
+    const auto at = static_cast<std::size_t>(lt - base);
+    if (at >= from) {
+      if (std::size_t length = rowEndTagAt(text, at)) return at + length;
     }
-    pos = lt + 1;
+    p = lt + 1;
   }
   return std::string_view::npos;
 }

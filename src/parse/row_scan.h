@@ -1,6 +1,6 @@
-// The row reader's lexical layer: byte classes, tags with the three
-// attributes a cell needs, cell contents, and the scan over a block's rows
-// that hands each row and cell to an output. The text renderer and the
+// The row reader: tags with the three attributes a cell needs, cell
+// contents, and the scan over a block's rows that hands each row and cell
+// to an output. The text renderer and the
 // typed column builder both read rows through scanRows, so they agree on
 // every row and cell by construction.
 #pragma once
@@ -13,59 +13,20 @@
 #include <string_view>
 
 #include "cells/xml_text.h"
+#include "parse/xml_lexer.h"
 
 namespace tabulon::rowscan {
 
-// Byte classes for the scanning loops: one table lookup per byte instead
-// of a chain of comparisons.
-enum : std::uint8_t {
-  kLt = 1,        // '<'
-  kSpace = 2,     // white space
-  kNameStop = 4,  // ends a name: white space, '>', '/', '='
-  kEdit = 8,      // needs decoding or erasing: '&', ';', '\r'
-  kGt = 16,       // '>'
-  kQuote = 32,    // '"' or '\''
-};
-
-constexpr std::array<std::uint8_t, 256> makeClasses() {
-  std::array<std::uint8_t, 256> c{};
-  c['<'] = kLt;
-  for (unsigned char s : {' ', '\t', '\n', '\r'}) c[s] |= kSpace | kNameStop;
-  c['>'] |= kNameStop | kGt;
-  c['/'] |= kNameStop;
-  c['='] |= kNameStop;
-  c['&'] |= kEdit;
-  c[';'] |= kEdit;
-  c['\r'] |= kEdit;
-  c['"'] |= kQuote;
-  c['\''] |= kQuote;
-  return c;
-}
-inline constexpr std::array<std::uint8_t, 256> kClass = makeClasses();
-
-inline std::uint8_t classOf(char c) { return kClass[static_cast<unsigned char>(c)]; }
-inline bool isSpace(char c) { return classOf(c) & kSpace; }
-
-
-inline const char* findText(const char* p, const char* end, std::string_view needle) {
-  if (end - p < static_cast<std::ptrdiff_t>(needle.size())) return nullptr;
-  std::string_view hay(p, static_cast<std::size_t>(end - p));
-  std::size_t at = hay.find(needle);
-  return at == std::string_view::npos ? nullptr : p + at;
-}
-
-// The next '<' at or after p, or end. Most distances are a few bytes, where
-// a plain loop beats a library call.
-inline const char* findLt(const char* p, const char* end) {
-  const char* stop = std::min(end, p + 32);
-  while (p < stop) {
-    if (*p == '<') return p;
-    ++p;
-  }
-  if (p >= end) return end;
-  const void* hit = std::memchr(p, '<', static_cast<std::size_t>(end - p));
-  return hit ? static_cast<const char*>(hit) : end;
-}
+using lexer::classOf;
+using lexer::findLt;
+using lexer::findText;
+using lexer::isSpace;
+using lexer::kEdit;
+using lexer::kGt;
+using lexer::kLt;
+using lexer::kNameStop;
+using lexer::kQuote;
+using lexer::kSpace;
 
 // True when text holds a ';' or a carriage return. Two library scans beat
 // a search for either character, which tests every byte against the set.
@@ -197,33 +158,22 @@ inline bool readTag(const char* p, const char* end, RawTag& tag) {
   for (;;) {
     p = findLt(p, end);
     if (end - p < 2) return false;
-    const char* q = p + 1;
-    if (*q == '!' || *q == '?') {
-      std::string_view terminator = ">";
-      if (end - q >= 3 && q[1] == '-' && q[2] == '-') terminator = "-->";
-      else if (end - q >= 8 && std::memcmp(q, "![CDATA[", 8) == 0) terminator = "]]>";
-      else if (*q == '?') terminator = "?>";
-      const char* stop = findText(q + 1, end, terminator);
-      if (stop == nullptr) return false;
-      p = stop + terminator.size();
+    if (lexer::opensSpecialMarkup(p, end)) {
+      p = lexer::afterSpecialMarkup(p, end);
+      if (p == nullptr) return false;
       continue;
     }
+    const char* q = p + 1;
     tag = RawTag{};
     tag.begin = p;
     tag.closing = *q == '/';
     if (tag.closing) ++q;
     const char* name = q;
-    const char* local = q;
-    while (q < end && !(classOf(*q) & (kNameStop | kLt))) {
-      if (*q == ':') local = q + 1;
-      ++q;
-    }
-    tag.name = classify(local, static_cast<std::size_t>(q - local));
+    q = lexer::nameEnd(q, end);
+    const std::string_view local = lexer::localName(name, q);
+    tag.name = classify(local.data(), local.size());
     if (tag.closing) {
-      // An end tag has no attributes: it ends at the first '>', or before a
-      // '<' or the end of the text, exactly where the block cutter ends a
-      // row end tag.
-      while (q < end && *q != '>' && *q != '<') ++q;
+      q = lexer::endTagStop(q, end);
       tag.end = q < end && *q == '>' ? q + 1 : q;
       return true;
     }

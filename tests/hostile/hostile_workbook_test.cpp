@@ -191,6 +191,8 @@ TEST(HostileSheets, RowEndInsideMarkupIsNotARowEnd) {
                    cell("C1", "3")),
       row("1", cell("A1", "1") + "<!-- </row> -->" + cell("B1", "2")),
       row("1", cell("A1", "1") + "<?pi </row> ?>" + cell("B1", "2")),
+      // A processing instruction whose target starts "--" ends at "?>", not "-->".
+      row("1", cell("A1", "1") + "<?-- </row> ?>" + cell("B1", "2")),
       // Damaged tags that swallow a row end: the row scan reads them as one tag.
       row("1", cell("A1", "1") + "<x \"></row>" + cell("B1", "2")),
       row("1", cell("A1", "1") + "<c </row>" + cell("B1", "2")),
