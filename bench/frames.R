@@ -57,6 +57,7 @@ figure <- function(x) {
 with_range <- function(x) sprintf("%s (%s–%s)", figure(median(x)), figure(min(x)), figure(max(x)))
 
 rows <- character()
+notes <- character()
 for (path in args) {
   name <- sub("\\.xlsx$", "", basename(path))
   ours <- readers$read_sheet(path)  # the warm-up calls
@@ -77,19 +78,25 @@ for (path in args) {
   shape <- dim(ours)
   rm(ours, theirs)
   rows <- c(rows, sprintf(
-    "| %s | %s × %d | %s | %s | %.1f× | %s | %s | %s | %s | %s |",
+    "| R | %s | %s × %d | read_sheet | %s | readxl::read_excel | %s | %.1f× | %s | %s |",
     name, formatC(shape[[1]], big.mark = ",", format = "d"), shape[[2]],
     with_range(times$read_sheet), with_range(times$read_excel),
     median(times$read_excel) / median(times$read_sheet),
-    figure(peaks[["read_sheet"]]), figure(peaks[["read_excel"]]), figure(baseline),
-    figure(frame_mb), if (same_types && same_values) "yes" else if (same_types) "types only" else "no"))
+    figure(peaks[["read_sheet"]]), figure(peaks[["read_excel"]])))
+  notes <- c(notes, sprintf(
+    "- %s: R with both packages loaded %s MB; the data frame %s MB; the two frames %s.",
+    name, figure(baseline), figure(frame_mb),
+    if (same_types && same_values) "are equal" else if (same_types) "have the same types, not the same values"
+    else "differ in type"))
 }
 
 cat(sprintf("Measured %s on %s; R %s, readxl %s; %d timed calls of each reader, alternating. Medians, with the range in parentheses; times in ms, MB = 10^6 bytes.\n\n",
             format(Sys.Date()), sub("^model name\\s*:\\s*", "",
                                     grep("^model name", readLines("/proc/cpuinfo"), value = TRUE)[1]),
             getRversion(), packageVersion("readxl"), repeats))
-cat("| workbook | rows × columns | read_sheet ms | readxl::read_excel ms | read_sheet faster by | read_sheet peak RSS MB | read_excel peak RSS MB | R with both packages loaded MB | data frame MB | same frame |\n")
-cat("|---|---|---:|---:|---:|---:|---:|---:|---:|---|\n")
+cat("| host | workbook | rows × columns | reader | ms | other reader | ms | faster by | peak RSS MB | other's peak RSS MB |\n")
+cat("|---|---|---|---|---:|---|---:|---:|---:|---:|\n")
 cat(rows, sep = "\n")
+cat("\n\n")
+cat(notes, sep = "\n")
 cat("\n")
