@@ -16,6 +16,8 @@ if ! R CMD INSTALL --no-test-load -l "$library" "$here" >"$library/install.log" 
   exit 1
 fi
 export R_LIBS="$library${R_LIBS:+:$R_LIBS}"
+# testthat compares date-times through Sys.timezone(), which needs a zone.
+export TZ=${TZ:-UTC}
 export TABULON_SOURCE_DIR=${TABULON_SOURCE_DIR:-$(cd "$here/.." && pwd)}
 cd "$here/tests/testthat"
 Rscript -e 'library(tabulon); testthat::test_dir(".", package = "tabulon", load_package = "none", stop_on_failure = TRUE, reporter = testthat::ProgressReporter$new(show_praise = FALSE))'

@@ -96,10 +96,9 @@ check_count <- function(value, what, infinite_ok, call) {
   as.double(value)
 }
 
-quoted <- function(names) paste0("'", names, "'", collapse = ", ")
-
-# Raises the condition for a failure the C code returned: the library's text,
-# and for a sheet that is not there, the sheets the workbook has.
+# Raises the condition for a failure the C code returned, with the library's
+# text. For a sheet that is not there the text lists the workbook's sheets,
+# and so does the message made here for a position past the last sheet.
 signal_failure <- function(failure, path, sheet, call) {
   code <- failure$code
   message <- failure$message
@@ -108,9 +107,9 @@ signal_failure <- function(failure, path, sheet, call) {
   if (identical(class[[1]], "tabulon_sheet_error")) {
     sheets <- failure$sheets
     if (!nzchar(message)) {
-      message <- sprintf("no sheet %d in %s: it has %d", sheet, path, length(sheets))
+      message <- sprintf("no sheet %d in %s, which has %d; the sheets are: %s", sheet, path,
+                         length(sheets), paste0('"', sheets, '"', collapse = " "))
     }
-    message <- paste0(message, "; its sheets: ", if (length(sheets)) quoted(sheets) else "none")
     raise(message, class[[1]], call, code = code, path = path, sheet = sheet, sheets = sheets)
   }
   if (!nzchar(message)) message <- sprintf("%s: the library failed (code %d)", path, code)

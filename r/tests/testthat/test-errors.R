@@ -15,10 +15,11 @@ test_that("files that cannot be read give classed errors with the library's text
 
 test_that("an unknown sheet lists the workbook's sheets", {
   path <- fixture("types.xlsx")
-  listed <- "'Types', 'Année', 'Report', 'Names', 'Blank'"
+  listed <- '"Types" "Année" "Report" "Names" "Blank"'
   for (sheet in list("Summary", "types", 6)) {
     condition <- tryCatch(read_sheet(path, sheet), error = identity)
     expect_s3_class(condition, "tabulon_sheet_error")
+    expect_match(conditionMessage(condition), as.character(sheet), fixed = TRUE)
     expect_match(conditionMessage(condition), listed, fixed = TRUE)
     expect_identical(condition$sheets, sheet_names(path))
   }

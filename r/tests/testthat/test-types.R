@@ -3,7 +3,7 @@ test_that("each column gets the R type of its cells", {
   expected <- list(
     Number = c(1.5, -2, NA, NA, 1e10),
     Date = utc("2024-01-01", "2024-01-02", NA, NA, "2024-01-03"),
-    Custom = utc("2024-01-01 12:00", "2024-01-02 06:00", NA, NA, "2024-01-03"),
+    Custom = utc("2024-01-01 12:00", "2024-01-02 06:00", NA, NA, "2024-01-03 00:00"),
     Flag = c(TRUE, FALSE, NA, NA, TRUE),
     Text = c("alpha", "Åsa; ok", NA, NA, "alpha"),
     Mixed = c("7", "seven", "1", NA, NA),
