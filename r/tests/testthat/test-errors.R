@@ -50,3 +50,11 @@ test_that("a library that cannot be found says where it looked", {
   expect_match(paste(output, collapse = "\n"),
                paste0("cannot find tabulon.so (looked at ", missing, ")"), fixed = TRUE)
 })
+
+test_that("tabulon_library names the library in use and its version", {
+  path <- tabulon_library()
+  expect_true(file.exists(path))
+  expected <- Sys.getenv("TABULON_LIBRARY")
+  if (nzchar(expected)) expect_identical(as.character(path), normalizePath(expected))
+  expect_match(attr(path, "version"), "Tabulon", fixed = TRUE)
+})
