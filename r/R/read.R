@@ -37,7 +37,8 @@ read_sheet <- function(path, sheet = 1, col_names = TRUE, skip = 0, n_max = Inf)
   n_max <- check_count(n_max, "n_max", TRUE, call)
 
   load_library(call)
-  columns <- .Call(C_tb_read, path, sheet, isTRUE(col_names), skip, if (is.infinite(n_max)) -1 else n_max)
+  columns <- .Call(C_tb_read, path, sheet, isTRUE(col_names), skip,
+                   if (is.infinite(n_max)) -1 else n_max)
   if (inherits(columns, "tabulon_failure")) signal_failure(columns, path, sheet, call)
   rows <- attr(columns, "rows")
   attr(columns, "rows") <- NULL

@@ -381,8 +381,10 @@ static SEXP tb_read(SEXP path, SEXP sheet, SEXP header, SEXP skip, SEXP n_max) {
     Rf_error("sheet must be one name or one position from 1");
   }
   call.options.header = Rf_asLogical(header) == TRUE;
-  call.options.skip_rows = (int64_t)Rf_asReal(skip);
-  double most = Rf_asReal(n_max);
+  /* Counts beyond int64 mean "all" (n_max) or "everything" (skip); the
+   * conversion of such a double would be undefined. */
+  double skipped = Rf_asReal(skip), most = Rf_asReal(n_max);
+  call.options.skip_rows = skipped >= 9.2e18 ? INT64_MAX : (int64_t)skipped;
   call.options.max_rows = most < 0 || most >= 9.2e18 ? -1 : (int64_t)most;
 
   SEXP token = PROTECT(R_MakeUnwindCont());

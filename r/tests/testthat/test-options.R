@@ -60,6 +60,8 @@ test_that("skip counts from the first row holding a value; n_max limits the data
     expect_identical(frame[[1]], days[case[[5]]], label = label)
     expect_identical(frame[[2]], amounts[case[[5]]], label = label)
   }
+  expect_identical(dim(read_sheet(path, "Report", skip = 1e300)), c(0L, 0L))
+  expect_identical(dim(read_sheet(path, "Report", skip = 1, n_max = 1e300)), c(5L, 2L))
   none <- read_sheet(path, "Report", skip = 1, n_max = 0)
   expect_identical(dim(none), c(0L, 2L))
   expect_named(none, c("when", "amount"))
