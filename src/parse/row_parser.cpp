@@ -4,7 +4,6 @@
 #include <climits>
 #include <cstdint>
 
-#include "api/workbook_state.h"
 #include "cells/column_map.h"
 #include "cells/serial_date.h"
 #include "cells/text_edit.h"
@@ -158,32 +157,3 @@ void parseRowBlock(std::string_view block, const SheetContext& context, std::vec
 }
 
 }  // namespace tabulon
-
-void getWsData(std::string_view block) {
-  using namespace tabulon;
-  SheetContext context;
-  context.sharedStrings = &SharedStrings;
-  context.styles = &Styles;
-  context.date1904 = Date1904;
-  context.width = static_cast<std::uint32_t>(std::min<unsigned long>(max_abs_col, kLastMappedColumn));
-  std::vector<RowLine> rows;
-  parseRowBlock(block, context, rows);
-
-  std::int64_t previous = 0;
-  for (RowLine& row : rows) {
-    std::int64_t number = row.numbered ? row.number : previous + 1;
-    previous = number;
-    if (!row.hasValue || number < 0 || static_cast<std::uint64_t>(number) >= retMT.size()) continue;
-    // This entry point keeps every line at max_abs_col fields: cells further
-    // right have no field here.
-    if (row.fields > context.width) {
-      std::size_t cut = 0;
-      for (std::uint32_t f = 0; f < context.width; ++f) cut = row.line.find(';', cut) + 1;
-      row.line.resize(cut);
-      row.maxColumn = std::min(row.maxColumn, context.width);
-    }
-    retMT[static_cast<std::size_t>(number)] = std::move(row.line);
-    raiseMaximum(max_row, static_cast<int>(number));
-    raiseMaximum(max_col, static_cast<int>(row.maxColumn));
-  }
-}

@@ -8,10 +8,6 @@
 
 #include "parse/cell_value.h"
 
-// Renders the rows of one block of worksheet XML into the slots of retMT,
-// reading the loaded tables; rows and cells that have no slot are skipped.
-void getWsData(std::string_view block);
-
 namespace tabulon {
 
 // One row element of a block, in document order.

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "api/sheet_extraction.h"
+#include "api/workbook.h"
 #include "parse/row_blocks.h"
 #include "support/temp_dir.h"
 #include "support/xlsx_builder.h"
@@ -41,20 +42,20 @@ void expectSameForEveryCount(const std::string& sheetXml) {
   book.write(path);
   ASSERT_EQ(openExcel(path.c_str()), 0);
   // One thread, one block: the whole text in a single scan.
-  std::string reference = extractSheet("S", 1, SIZE_MAX);
+  std::string reference = extractSheet(openWorkbook(), "S", 1, SIZE_MAX);
   ASSERT_FALSE(reference.empty());
   for (unsigned threads : {1u, 2u, 3u, 8u, 64u}) {
     for (std::size_t blockBytes : {std::size_t{1}, std::size_t{700}, std::size_t{65536}, kBlockBytes}) {
       // Tiny blocks on a big sheet only make the test slow.
       if (blockBytes < 4096 && sheetXml.size() > (1u << 20)) continue;
-      EXPECT_EQ(std::string(extractSheet("S", threads, blockBytes)), reference)
+      EXPECT_EQ(std::string(extractSheet(openWorkbook(), "S", threads, blockBytes)), reference)
           << threads << " threads, blocks of " << blockBytes << " bytes";
     }
   }
   // The in-memory cutter too, with one block per thread.
   std::string xml = sheetXml.rfind("<?xml", 0) == 0 ? sheetXml : worksheet("", sheetXml);
   for (unsigned blocks : {1u, 2u, 3u, 8u, 64u})
-    EXPECT_EQ(std::string(renderSheet(xml, blocks)), reference) << blocks << " blocks";
+    EXPECT_EQ(std::string(renderSheet(*openWorkbook(), xml, blocks)), reference) << blocks << " blocks";
   closeExcel();
 }
 
