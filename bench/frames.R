@@ -103,6 +103,6 @@ cat(sprintf("Measured %s on %s; R %s, readxl %s; %d timed calls of each reader, 
 cat("| host | workbook | rows × columns | reader | ms | other reader | ms | faster by | peak RSS MB | other's peak RSS MB |\n")
 cat("|---|---|---|---|---:|---|---:|---:|---:|---:|\n")
 cat(rows, sep = "\n")
-cat("\n\n")
+cat("\n")
 cat(notes, sep = "\n")
 cat("\n")
