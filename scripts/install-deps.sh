@@ -4,7 +4,8 @@
 set -euo pipefail
 packages=(build-essential cmake pkg-config libzip-dev libisal-dev zlib1g-dev
           libgtest-dev libbenchmark-dev python3 python3-pandas python3-openpyxl
-          clang libclang-rt-14-dev)
+          clang libclang-rt-14-dev
+          r-base-dev r-cran-testthat r-cran-tibble r-cran-readxl)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

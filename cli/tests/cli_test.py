@@ -264,6 +264,31 @@ class Readme(unittest.TestCase):
                 if expected:
                     self.assertEqual(result.stdout.splitlines(), expected)
 
+    def test_r_examples(self):
+        """The README's 'R CMD INSTALL r' line installs the package (into a
+        temporary library); then every r block runs in the source folder
+        without an error, printing what its '# -> TEXT' lines state."""
+        installs = re.findall(r"^(R CMD INSTALL r)\b", readme(), re.M)
+        blocks = re.findall(r"```r\n(.*?)```", readme(), re.S)
+        if not blocks:
+            self.skipTest("the README has no R example")
+        self.assertTrue(installs, "the README shows no 'R CMD INSTALL r'")
+        if shutil.which("R") is None or shutil.which("Rscript") is None:
+            self.skipTest("R is not installed")
+        with tempfile.TemporaryDirectory() as library:
+            # R CMD INSTALL puts the package into the first folder of R_LIBS.
+            env = dict(os.environ, R_LIBS=library)
+            result = subprocess.run(installs[0], shell=True, capture_output=True, text=True,
+                                    cwd=SOURCE, env=env)
+            self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+            for block in blocks:
+                with self.subTest(block=block.splitlines()[0]):
+                    result = subprocess.run(["Rscript", "-e", block], capture_output=True,
+                                            text=True, cwd=SOURCE, env=env)
+                    self.assertEqual(result.returncode, 0, result.stderr)
+                    expected = re.findall(r"^# -> (.*)$", block, re.M)
+                    self.assertEqual(result.stdout.splitlines(), expected)
+
     def test_c_host_command(self):
         """The README's command that builds and runs the C host."""
         commands = re.findall(r"^(cc examples/host\.c[^\n]*)$", readme(), re.M)

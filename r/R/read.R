@@ -1,0 +1,118 @@
+# sheet_names and read_sheet: argument checks, failures turned into classed
+# conditions, column names, and the data frame around the C columns.
+
+# Condition classes by the library's failure code (see tabulon.h).
+failure_classes <- c(
+  "1" = "tabulon_file_error", "2" = "tabulon_file_error", "3" = "tabulon_file_error",
+  "4" = "tabulon_workbook_error", "5" = "tabulon_workbook_error",
+  "6" = "tabulon_workbook_error", "7" = "tabulon_memory_error",
+  "8" = "tabulon_sheet_error")
+
+sheet_names <- function(path) {
+  call <- sys.call()
+  path <- check_path(path, call)
+  load_library(call)
+  names <- .Call(C_tb_sheet_names, path)
+  if (inherits(names, "tabulon_failure")) signal_failure(names, path, NULL, call)
+  names
+}
+
+read_sheet <- function(path, sheet = 1, col_names = TRUE, skip = 0, n_max = Inf) {
+  call <- sys.call()
+  path <- check_path(path, call)
+  if (is.character(sheet) && length(sheet) == 1 && !is.na(sheet)) {
+    # a name
+  } else if (is.numeric(sheet) && length(sheet) == 1 && !is.na(sheet) && sheet >= 1 &&
+             sheet == trunc(sheet) && sheet <= .Machine$integer.max) {
+    sheet <- as.integer(sheet)
+  } else {
+    raise("sheet must be one sheet name or one position (1 is the first sheet)",
+          "tabulon_argument_error", call)
+  }
+  given_names <- is.character(col_names)
+  if (!given_names && !(is.logical(col_names) && length(col_names) == 1 && !is.na(col_names))) {
+    raise("col_names must be TRUE, FALSE or a character vector", "tabulon_argument_error", call)
+  }
+  skip <- check_count(skip, "skip", FALSE, call)
+  n_max <- check_count(n_max, "n_max", TRUE, call)
+
+  load_library(call)
+  columns <- .Call(C_tb_read, path, sheet, isTRUE(col_names), skip,
+                   if (is.infinite(n_max)) -1 else n_max)
+  if (inherits(columns, "tabulon_failure")) signal_failure(columns, path, sheet, call)
+  rows <- attr(columns, "rows")
+  attr(columns, "rows") <- NULL
+
+  if (given_names) {
+    if (length(col_names) != length(columns)) {
+      raise(sprintf("col_names has %d names, but the sheet has %d columns",
+                    length(col_names), length(columns)), "tabulon_argument_error", call)
+    }
+    names(columns) <- repair_names(col_names)
+  } else if (isTRUE(col_names)) {
+    names(columns) <- repair_names(names(columns))
+  } else {
+    names(columns) <- paste0("...", seq_along(columns))
+  }
+  as_frame(columns, rows)
+}
+
+# Column names made unique as tibble's "unique" repair does: a suffix
+# "...N" (N the column's position) that a name already carries is dropped,
+# then every empty name, and every copy of a repeated name, gets "...N".
+# So c("id", "", "x", "x") becomes c("id", "...2", "x...3", "x...4").
+repair_names <- function(names) {
+  names <- as.character(names)
+  names[is.na(names)] <- ""
+  names <- sub("[.][.][.][0-9]+$", "", names)
+  suffixed <- names == "" | duplicated(names) | duplicated(names, fromLast = TRUE)
+  names[suffixed] <- paste0(names[suffixed], "...", which(suffixed))
+  names
+}
+
+# A tibble when the tibble package is there (and options(tabulon.tibble)
+# is not FALSE), else a data.frame; neither copies the columns.
+as_frame <- function(columns, rows) {
+  if (!isFALSE(getOption("tabulon.tibble")) && requireNamespace("tibble", quietly = TRUE)) {
+    return(tibble::new_tibble(columns, nrow = rows))
+  }
+  structure(columns, class = "data.frame", row.names = .set_row_names(as.integer(rows)))
+}
+
+check_path <- function(path, call) {
+  if (!is.character(path) || length(path) != 1 || is.na(path) || !nzchar(path)) {
+    raise("path must be one file name", "tabulon_argument_error", call)
+  }
+  path.expand(path)
+}
+
+# A whole number >= 0 (Inf too when infinite_ok), as a double.
+check_count <- function(value, what, infinite_ok, call) {
+  ok <- is.numeric(value) && length(value) == 1 && !is.na(value) && value >= 0 &&
+    (is.infinite(value) && infinite_ok || is.finite(value) && value == trunc(value))
+  if (!ok) {
+    raise(paste0(what, " must be a whole number from 0", if (infinite_ok) " or Inf"),
+          "tabulon_argument_error", call)
+  }
+  as.double(value)
+}
+
+# Raises the condition for a failure the C code returned, with the library's
+# text. For a sheet that is not there the text lists the workbook's sheets,
+# and so does the message made here for a position past the last sheet.
+signal_failure <- function(failure, path, sheet, call) {
+  code <- failure$code
+  message <- failure$message
+  class <- failure_classes[as.character(code)]
+  if (is.na(class)) class <- "tabulon_read_error"
+  if (identical(class[[1]], "tabulon_sheet_error")) {
+    sheets <- failure$sheets
+    if (!nzchar(message)) {
+      message <- sprintf("no sheet %d in %s, which has %d; the sheets are: %s", sheet, path,
+                         length(sheets), paste0('"', sheets, '"', collapse = " "))
+    }
+    raise(message, class[[1]], call, code = code, path = path, sheet = sheet, sheets = sheets)
+  }
+  if (!nzchar(message)) message <- sprintf("%s: the library failed (code %d)", path, code)
+  raise(message, class[[1]], call, code = code, path = path)
+}

@@ -1,0 +1,4 @@
+library(testthat)
+library(tabulon)
+
+test_check("tabulon")

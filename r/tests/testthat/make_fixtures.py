@@ -1,0 +1,132 @@
+#!/usr/bin/env python3
+"""Writes the package tests' workbooks into the folder given (standard
+library only):
+
+  types.xlsx     Types   one column per kind of value, an empty row and
+                         empty columns inside
+                 Année   a second sheet with a name outside ASCII
+                 Report  starts at B2 after an empty row: a title, a header,
+                         five rows
+                 Names   a header with an empty and repeated names
+                 Blank   no cells at all
+  not-a-workbook.xlsx    text
+"""
+import os
+import sys
+import zipfile
+from xml.sax.saxutils import escape
+
+MAIN = "http://schemas.openxmlformats.org/spreadsheetml/2006/main"
+RELS = "http://schemas.openxmlformats.org/officeDocument/2006/relationships"
+PKG = "http://schemas.openxmlformats.org/package/2006/relationships"
+
+DATE, CUSTOM_DATE = ("style", 1), ("style", 2)  # cell formats 14 and 164
+strings = []
+
+
+def cell(ref, value):
+    """str: shared string; ("inline", str); bool; (style, serial); number."""
+    if isinstance(value, bool):
+        return '<c r="%s" t="b"><v>%d</v></c>' % (ref, value)
+    if isinstance(value, str):
+        if value not in strings:
+            strings.append(value)
+        return '<c r="%s" t="s"><v>%d</v></c>' % (ref, strings.index(value))
+    if isinstance(value, tuple) and value[0] == "inline":
+        return '<c r="%s" t="inlineStr"><is><t>%s</t></is></c>' % (ref, escape(value[1]))
+    if isinstance(value, tuple):
+        return '<c r="%s" s="%d"><v>%r</v></c>' % (ref, value[0][1], value[1])
+    return '<c r="%s"><v>%r</v></c>' % (ref, value)
+
+
+def sheet(rows, first_column="A"):
+    """rows: {row number: [values]}, None leaving a cell out."""
+    xml = []
+    for r in sorted(rows):
+        cells = "".join(cell("%s%d" % (chr(ord(first_column) + i), r), v)
+                        for i, v in enumerate(rows[r]) if v is not None)
+        xml.append('<row r="%d">%s</row>' % (r, cells))
+    return '<worksheet xmlns="%s"><sheetData>%s</sheetData></worksheet>' % (MAIN, "".join(xml))
+
+
+SHEETS = [
+    ("Types", sheet({
+        1: ["Number", "Date", "Custom", "Flag", "Text", "Mixed", "Empty", None, "Last"],
+        2: [1.5, (DATE, 45292), (CUSTOM_DATE, 45292.5), True, "alpha", 7, None, None, "x"],
+        3: [-2, (DATE, 45293), (CUSTOM_DATE, 45293.25), False, ("inline", "Åsa; ok"), "seven"],
+        4: [None, None, None, None, None, True],
+        # row 5 is empty
+        6: [1e10, (DATE, 45294), (CUSTOM_DATE, 45294), True, "alpha", None, None, None, "y"],
+    })),
+    ("Année", sheet({1: ["k", "v"], 2: ["a", 1], 3: ["b", 2]})),
+    ("Report", sheet({
+        2: ["Quarterly report"],
+        3: ["when", "amount"],
+        4: [(DATE, 45292), 10], 5: [(DATE, 45293), 20], 6: [(DATE, 45294), 30],
+        7: [(DATE, 45295), 40], 8: [(DATE, 45296), 50],
+    }, first_column="B")),
+    ("Names", sheet({1: ["id", None, "x", "x", "y...9"], 2: [1, 2, 3, 4, 5]})),
+    ("Blank", sheet({})),
+]
+
+STYLES = ('<styleSheet xmlns="%s">'
+          '<numFmts count="1"><numFmt numFmtId="164" formatCode="d/m/yyyy h:mm"/></numFmts>'
+          '<fonts count="1"><font/></fonts><fills count="1"><fill/></fills>'
+          '<borders count="1"><border/></borders>'
+          '<cellStyleXfs count="1"><xf numFmtId="0"/></cellStyleXfs>'
+          '<cellXfs count="3"><xf numFmtId="0" xfId="0"/>'
+          '<xf numFmtId="14" xfId="0" applyNumberFormat="1"/>'
+          '<xf numFmtId="164" xfId="0" applyNumberFormat="1"/></cellXfs>'
+          '</styleSheet>' % MAIN)
+
+
+def write_workbook(path, sheets):
+    n = len(sheets)
+    overrides = "".join(
+        '<Override PartName="/xl/worksheets/sheet%d.xml" ContentType="application/'
+        'vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml"/>' % i
+        for i in range(1, n + 1))
+    parts = {
+        "[Content_Types].xml":
+            '<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">'
+            '<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>'
+            '<Default Extension="xml" ContentType="application/xml"/>'
+            '<Override PartName="/xl/workbook.xml" ContentType="application/'
+            'vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml"/>%s</Types>' % overrides,
+        "_rels/.rels":
+            '<Relationships xmlns="%s"><Relationship Id="rId1" Type="%s/officeDocument" '
+            'Target="xl/workbook.xml"/></Relationships>' % (PKG, RELS),
+        "xl/workbook.xml":
+            '<workbook xmlns="%s" xmlns:r="%s"><sheets>%s</sheets></workbook>' % (
+                MAIN, RELS, "".join('<sheet name="%s" sheetId="%d" r:id="rId%d"/>'
+                                    % (escape(name), i, i)
+                                    for i, (name, _) in enumerate(sheets, start=1))),
+        "xl/_rels/workbook.xml.rels":
+            '<Relationships xmlns="%s">%s'
+            '<Relationship Id="rId%d" Type="%s/styles" Target="styles.xml"/>'
+            '<Relationship Id="rId%d" Type="%s/sharedStrings" Target="sharedStrings.xml"/>'
+            '</Relationships>' % (
+                PKG, "".join('<Relationship Id="rId%d" Type="%s/worksheet" '
+                             'Target="worksheets/sheet%d.xml"/>' % (i, RELS, i)
+                             for i in range(1, n + 1)),
+                n + 1, RELS, n + 2, RELS),
+        "xl/styles.xml": STYLES,
+    }
+    for i, (_, xml) in enumerate(sheets, start=1):
+        parts["xl/worksheets/sheet%d.xml" % i] = xml
+    parts["xl/sharedStrings.xml"] = '<sst xmlns="%s">%s</sst>' % (
+        MAIN, "".join("<si><t>%s</t></si>" % escape(s) for s in strings))
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as archive:
+        for name, text in parts.items():
+            archive.writestr(name, text.encode("utf-8"))
+
+
+def main():
+    folder = sys.argv[1]
+    write_workbook(os.path.join(folder, "types.xlsx"), SHEETS)
+    with open(os.path.join(folder, "not-a-workbook.xlsx"), "w") as f:
+        f.write("Region;Units\nNorth;120\n")
+
+
+if __name__ == "__main__":
+    main()
