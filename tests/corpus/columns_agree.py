@@ -224,13 +224,55 @@ def typed_as_text(fmt, value):
     return text_field(value)
 
 
-def lines_of(text):
-    if text == b"":
-        return []
-    rows = text.split(b"\n")
-    if rows[-1] != b"":
-        raise ValueError("text does not end with a line end")
-    return [line.split(b";")[:-1] for line in rows[:-1]]
+def split_rows(text, filled, columns, first_column, problem):
+    """The text's fields, row by row, for the rows that hold a value.
+
+    A string cell may hold a line feed, which the text keeps, so lines are
+    not split at every line end: a field of a text column is taken whole
+    when the text has the typed string there. Every line has the same number
+    of fields, and fields of strings have lost their ';', so the width is
+    the text's ';' count over its lines. None when the text has another
+    shape than the columns."""
+    if not filled:
+        if text != b"":
+            problem("extent", "no row holds a value, the text has %d bytes" % len(text))
+        return None
+    width, odd = divmod(text.count(b";"), len(filled))
+    if odd:
+        problem("extent", "%d rows hold a value; the text's %d ';' are no whole number of fields per row"
+                % (len(filled), text.count(b";")))
+        return None
+    if first_column - 1 + len(columns) > width:
+        problem("extent", "the columns reach column %d, the text has %d fields"
+                % (first_column - 1 + len(columns), width))
+        return None
+    rows, pos = [], 0
+    for r in filled:
+        fields = []
+        for f in range(width):
+            k = f - (first_column - 1)
+            value = columns[k][2][r] if 0 <= k < len(columns) else None
+            if isinstance(value, bytes):
+                whole = text_field(value) + b";"
+                if text.startswith(whole, pos):
+                    fields.append(whole[:-1])
+                    pos += len(whole)
+                    continue
+            end = text.find(b";", pos)
+            if end < 0:
+                problem("extent", "the text ends inside row %d" % (r + 1))
+                return None
+            fields.append(text[pos:end])
+            pos = end + 1
+        if not text.startswith(b"\n", pos):
+            problem("extent", "row %d does not end where the columns end it" % (r + 1))
+            return None
+        pos += 1
+        rows.append(fields)
+    if pos != len(text):
+        problem("extent", "the text goes on after the last row holding a value")
+        return None
+    return rows
 
 
 def compare_sheet(lib, name):
@@ -276,13 +318,6 @@ def compare_sheet(lib, name):
     if text == b"0":
         return found
 
-    lines = lines_of(text)
-    plain_lines = lines_of(plain) if plain != b"0" else None
-    if plain_lines is not None and (len(plain_lines) != len(lines) or
-                                    any(len(a) != len(b) for a, b in zip(plain_lines, lines))):
-        problem("plain", "getSheetData has another shape than getSheetText")
-        plain_lines = None
-
     first_column = column_number(columns[0][0]) if columns else 1
     if first_column is None:
         problem("extent", "a column is named %r, not by letters" % columns[0][0])
@@ -291,19 +326,22 @@ def compare_sheet(lib, name):
         if column_number(cname) != first_column + k:
             problem("extent", "column %d is named %r" % (k, cname))
 
-    # Rows of the extent that hold a value, in order, against the lines.
+    # Rows of the extent that hold a value, in order, against the lines;
+    # the extent is tight: its first and last rows and columns hold values.
     filled = [r for r in range(rows) if any(col[2][r] is not None for col in columns)]
     if filled and (filled[0] != 0 or filled[-1] != rows - 1):
         problem("extent", "the first or last of %d rows holds no value" % rows)
     for k in (0, len(columns) - 1) if columns else ():
         if all(v is None for v in columns[k][2]):
             problem("extent", "column %s at the edge holds no value" % columns[k][0])
-    if len(filled) != len(lines):
-        problem("extent", "%d rows hold a value, the text has %d lines" % (len(filled), len(lines)))
-    width = len(lines[0]) if lines else 0
-    if first_column - 1 + len(columns) > width:
-        problem("extent", "the columns reach column %d, the text has %d fields"
-                % (first_column - 1 + len(columns), width))
+    lines = split_rows(text, filled, columns, first_column, problem)
+    if lines is None:
+        return found
+    plain_lines = None
+    if plain != b"0":
+        plain_lines = split_rows(plain, filled, columns, first_column,
+                                 lambda kind, what: problem("plain", "getSheetData: " + what))
+
     for line_index, (r, line) in enumerate(zip(filled, lines)):
         plain_line = plain_lines[line_index] if plain_lines is not None else None
         where = "row %d (line %d)" % (r + 1, line_index + 1)
@@ -319,18 +357,17 @@ def compare_sheet(lib, name):
             if value is None:
                 if field != b"":
                     problem("missing", "%s %s: no typed value, the text has %r" % (where, cname, field))
-                continue
-            expected = typed_as_text(fmt, value)
-            agree = expected(field) if callable(expected) else expected == field
-            if not agree:
-                problem("value", "%s %s [%s]: typed %r, text %r" % (where, cname, fmt, value, field))
+            else:
+                expected = typed_as_text(fmt, value)
+                agree = expected(field) if callable(expected) else expected == field
+                if not agree:
+                    problem("value", "%s %s [%s]: typed %r, text %r" % (where, cname, fmt, value, field))
             if plain_line is None or plain_line[f] == field:
                 continue
             # Only dates of custom formats may differ: there getSheetData
-            # keeps the serial whose date the columns hold.
+            # keeps the serial of the date that the text of all dates has.
             serial = as_float(plain_line[f])
-            if fmt != "tsu:" or serial is None or micros_text(value) not in (
-                    serial_text(serial, False), serial_text(serial, True)):
+            if serial is None or field not in (serial_text(serial, False), serial_text(serial, True)):
                 problem("plain", "%s %s [%s]: getSheetData %r, getSheetText %r"
                         % (where, cname, fmt, plain_line[f], field))
             else:

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "memory_watch.h"
 #include "support/host_library.h"
@@ -28,7 +29,10 @@ struct ColumnsOutcome {
 // What a host sees: openExcel's code, then the sheet's text and columns
 // when it opened.
 struct Outcome {
-  int open = 0;
+  // Cases state what they expect as {open, text}.
+  Outcome(int open = 0, std::string text = "") : open(open), text(std::move(text)) {}
+
+  int open;
   std::string text;  // getSheetData's text; "" when the open failed
   ColumnsOutcome columns;
 };
@@ -92,7 +96,7 @@ inline Outcome runBytes(const std::string& archive, const std::string& sheet) {
   TempDir dir;
   const std::string path = dir.write("hostile.xlsx", archive);
   HostLibrary& lib = host();
-  Outcome outcome{lib.openExcel(path.c_str()), "", {}};
+  Outcome outcome(lib.openExcel(path.c_str()));
   if (outcome.open == 0) {
     outcome.text = lib.getSheetData(sheet.c_str());
     int textCode = TABULON_OK;
