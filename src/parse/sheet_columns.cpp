@@ -2,12 +2,10 @@
 
 #include <algorithm>
 #include <climits>
-#include <deque>
 #include <string_view>
 #include <unordered_map>
 
 #include "base/failure.h"
-#include "cells/date_time.h"
 
 namespace tabulon {
 namespace {
@@ -113,17 +111,9 @@ class KeptCells {
 };
 
 // The text of a cell as the sheet's text writes it, every character kept.
-std::string_view textOf(const TypedCell& cell, const TypedBlock& block, const std::vector<std::string>& strings,
-                        std::string& scratch) {
-  switch (cell.kind) {
-    case TypedKind::SharedText:
-      return strings[cell.shared];
-    case TypedKind::Date:
-      scratch = microsText(cell.micros);
-      return scratch;
-    default:
-      return std::string_view(block.arena).substr(cell.textOffset, cell.textLength);
-  }
+std::string_view textOf(const TypedCell& cell, const TypedBlock& block, const std::vector<std::string>& strings) {
+  if (cell.kind == TypedKind::SharedText) return strings[cell.shared];
+  return std::string_view(block.arena).substr(cell.textOffset, cell.textLength);
 }
 
 ColumnType typeOf(std::uint8_t seen) {
@@ -163,9 +153,6 @@ class Dictionary {
     return it->second;
   }
 
-  // Keeps a text made for this column (a date written out) alive.
-  std::string_view own(std::string text) { return owned_.emplace_back(std::move(text)); }
-
   void finish(Column& column) const {
     std::uint64_t total = 0;
     for (std::string_view v : values_) total += v.size();
@@ -184,7 +171,6 @@ class Dictionary {
   std::unordered_map<std::string_view, std::int32_t> byText_;
   std::unordered_map<std::uint32_t, std::int32_t> byShared_;
   std::vector<std::string_view> values_;
-  std::deque<std::string> owned_;
 };
 
 }  // namespace
@@ -273,11 +259,10 @@ SheetColumns assembleColumns(std::vector<TypedBlock>& blocks, const std::vector<
   // Values into place; names from the header row.
   std::vector<Dictionary> dictionaries(width);
   std::vector<std::string> names(width);
-  std::string scratch;
   kept.forEach([&](const TypedCell& cell, const TypedBlock& block, std::int64_t pos) {
     const std::size_t c = cell.column - firstColumn;
     if (pos == headerRow) {
-      names[c] = textOf(cell, block, strings, scratch);
+      names[c] = textOf(cell, block, strings);
       return;
     }
     if (!inData(pos)) return;
@@ -299,10 +284,8 @@ SheetColumns assembleColumns(std::vector<TypedBlock>& blocks, const std::vector<
       case ColumnType::Text:
         if (cell.kind == TypedKind::SharedText) {
           column.indexes[i] = dictionaries[c].addShared(cell.shared, strings);
-        } else if (cell.kind == TypedKind::Date) {
-          column.indexes[i] = dictionaries[c].add(dictionaries[c].own(microsText(cell.micros)));
         } else {
-          column.indexes[i] = dictionaries[c].add(textOf(cell, block, strings, scratch));
+          column.indexes[i] = dictionaries[c].add(textOf(cell, block, strings));
         }
         break;
       case ColumnType::Null:

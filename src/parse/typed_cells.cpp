@@ -5,6 +5,7 @@
 #include "base/failure.h"
 #include "cells/column_map.h"
 #include "cells/date_time.h"
+#include "cells/serial_date.h"
 #include "parse/row_scan.h"
 
 namespace tabulon {
@@ -56,7 +57,11 @@ class TypedRows {
       case CellType::Date:
         if (serialToMicros(resolved_.serial, typed.micros)) {
           typed.kind = TypedKind::Date;
-          keepText = false;
+          // A column of mixed kinds writes the date as the text does
+          // (whole seconds cut, not rounded; 29 February 1900 kept), which
+          // the microseconds cannot always give back.
+          dateText_ = ExcelSerialToDMY(resolved_.serial);
+          if (!dateText_.empty()) resolved_.text = dateText_;
         } else {
           typed.kind = rowscan::parseNumber(resolved_.text, typed.number) ? TypedKind::Number : TypedKind::Text;
         }
@@ -92,6 +97,7 @@ class TypedRows {
   const std::vector<std::uint8_t>& edits_;
   TypedBlock& block_;
   std::string scratch_;
+  std::string dateText_;
   ResolvedCell resolved_;
 };
 
