@@ -1,18 +1,216 @@
 // Arbitrary workbook bytes through the host's calls: openExcel, listSheets,
-// getSheetData for every sheet (and one unknown name), closeExcel. Each
-// sheet is also rendered in small blocks (sizes from the input's last
-// byte): its text must not depend on where the blocks are cut.
+// getSheetData and readColumns for every sheet (and one unknown name),
+// closeExcel. Each sheet is also rendered in small blocks (sizes from the
+// input's last byte): neither its text nor its columns may depend on where
+// the blocks are cut or on the number of threads. The two outputs must
+// agree: both succeed or both fail (running out of memory aside, as each
+// needs its own amount), the columns hold a value in as many rows as the
+// text has lines with one, and a failed readColumns leaves both structs
+// released.
 #include <algorithm>
 #include <cstring>
+#include <functional>
+#include <new>
 
 #include "api/sheet_extraction.h"
 #include "api/workbook.h"
 #include "api/workbook_state.h"
+#include "base/failure.h"
 #include "fuzz_support.h"
 #include "tabulon.h"
 
+namespace {
+
+using tabulon::fuzz::require;
+
+// Sheets larger than this (inflated) skip the checks of cuts and options.
+constexpr std::size_t kLargeSheet = 256 * 1024;
+
+int lastCode() {
+  int code = -1;
+  lastError(&code);
+  return code;
+}
+
+// Lines of a sheet's text, and those with at least one non-empty field.
+void countLines(const std::string& text, std::size_t& lines, std::size_t& filled) {
+  lines = filled = 0;
+  bool any = false;
+  for (char c : text) {
+    if (c == '\n') {
+      ++lines;
+      filled += any ? 1 : 0;
+      any = false;
+    } else if (c != ';') {
+      any = true;
+    }
+  }
+}
+
+bool present(const ArrowSchema& schema, const ArrowArray& array, std::int64_t i) {
+  if (std::strcmp(schema.format, "n") == 0) return false;
+  const auto* validity = static_cast<const std::uint8_t*>(array.buffers[0]);
+  return validity == nullptr || (validity[i >> 3] >> (i & 7) & 1);
+}
+
+// Rows of the struct array with a value in some column; every buffer a
+// row points into is read once, so that the sanitizers see a short one.
+std::size_t rowsWithValues(const ArrowSchema& schema, const ArrowArray& array) {
+  require(std::strcmp(schema.format, "+s") == 0, "the columns are not a struct array");
+  require(schema.n_children == array.n_children, "schema and array have different widths");
+  require(array.length >= 0 && array.null_count == 0, "the struct array's length or nulls are wrong");
+  std::vector<std::uint8_t> filled(static_cast<std::size_t>(array.length), 0);
+  for (std::int64_t c = 0; c < array.n_children; ++c) {
+    const ArrowSchema& s = *schema.children[c];
+    const ArrowArray& a = *array.children[c];
+    require(a.length == array.length, "a column's length differs from the rows");
+    std::int64_t nulls = 0;
+    for (std::int64_t i = 0; i < a.length; ++i) {
+      if (!present(s, a, i)) {
+        ++nulls;
+        continue;
+      }
+      filled[static_cast<std::size_t>(i)] = 1;
+      volatile std::uint8_t touch = 0;
+      if (std::strcmp(s.format, "b") == 0) {
+        touch = static_cast<const std::uint8_t*>(a.buffers[1])[i >> 3];
+      } else if (std::strcmp(s.format, "g") == 0 || std::strcmp(s.format, "tsu:") == 0) {
+        touch = static_cast<const std::uint8_t*>(a.buffers[1])[8 * i + 7];
+      } else if (std::strcmp(s.format, "i") == 0) {
+        const std::int32_t index = static_cast<const std::int32_t*>(a.buffers[1])[i];
+        require(index >= 0 && index < a.dictionary->length, "a text index outside its dictionary");
+        const auto* offsets = static_cast<const std::int32_t*>(a.dictionary->buffers[1]);
+        require(offsets[index] <= offsets[index + 1], "dictionary offsets go backwards");
+        if (offsets[index + 1] > offsets[index])
+          touch = static_cast<const std::uint8_t*>(a.dictionary->buffers[2])[offsets[index + 1] - 1];
+      } else {
+        tabulon::fuzz::broken("a column of an unknown format");
+      }
+      (void)touch;
+    }
+    require(a.null_count == nulls, "a column's null count is wrong");
+  }
+  return static_cast<std::size_t>(std::count(filled.begin(), filled.end(), 1));
+}
+
+bool sameColumns(const tabulon::SheetColumns& a, const tabulon::SheetColumns& b) {
+  if (a.rows != b.rows || a.columns.size() != b.columns.size()) return false;
+  for (std::size_t i = 0; i < a.columns.size(); ++i) {
+    const tabulon::Column& x = a.columns[i];
+    const tabulon::Column& y = b.columns[i];
+    // Numbers bit for bit: any cut that changes one changes its bits.
+    const bool numbers = x.numbers.size() == y.numbers.size() &&
+                         (x.numbers.empty() ||
+                          std::memcmp(x.numbers.data(), y.numbers.data(), x.numbers.size() * sizeof(double)) == 0);
+    if (x.name != y.name || x.type != y.type || x.nulls != y.nulls || x.validity != y.validity ||
+        x.bits != y.bits || !numbers || x.micros != y.micros || x.indexes != y.indexes ||
+        x.offsets != y.offsets || x.characters != y.characters)
+      return false;
+  }
+  return true;
+}
+
+// The columns, or the failure's kind in failed.
+tabulon::SheetColumns tryColumns(const std::function<tabulon::SheetColumns()>& read, int& failed) {
+  failed = TABULON_OK;
+  try {
+    return read();
+  } catch (const tabulon::Failure& failure) {
+    failed = failure.kind();
+  } catch (const std::bad_alloc&) {
+    failed = TABULON_OUT_OF_MEMORY;
+  } catch (...) {
+    failed = TABULON_INTERNAL;
+  }
+  return {};
+}
+
+// readColumns of one sheet against its text (getSheetData's, already taken).
+void checkHostColumns(const std::string& name, const std::string& text, int textCode,
+                      const TabulonReadOptions* options) {
+  ArrowSchema schema;
+  ArrowArray array;
+  std::memset(&schema, 0x5a, sizeof schema);
+  std::memset(&array, 0x5a, sizeof array);
+  const int status = readColumns(name.c_str(), options, &schema, &array);
+  const int code = lastCode();
+  require(status == 0 || status == -1, "readColumns returned another code");
+  if (status != 0) {
+    require(schema.release == nullptr && array.release == nullptr, "a failed readColumns left a struct unreleased");
+    require(code != TABULON_OK, "a failed readColumns recorded no failure");
+  } else {
+    require(code == TABULON_OK, "a successful readColumns recorded a failure");
+    require(schema.release != nullptr && array.release != nullptr, "readColumns succeeded without structs");
+  }
+  if (options == nullptr) {
+    const bool textFailed = text == "0";
+    if (textFailed != (status != 0)) {
+      // Each output sizes its own result: only one may run out of memory.
+      require((textFailed && textCode == TABULON_OUT_OF_MEMORY) || (status != 0 && code == TABULON_OUT_OF_MEMORY),
+              "the text and the columns disagree on whether the sheet can be read");
+    } else if (textFailed) {
+      require(code == textCode || code == TABULON_OUT_OF_MEMORY || textCode == TABULON_OUT_OF_MEMORY,
+              "the text and the columns fail for different reasons");
+    }
+    if (status == 0 && !textFailed) {
+      // A line of the text may come from cells of columns the columns
+      // cannot hold (past the last one), and may be blank when the text
+      // edited every character away; a line with a field is a row with a
+      // value.
+      std::size_t lines = 0, filled = 0;
+      countLines(text, lines, filled);
+      const std::size_t rows = rowsWithValues(schema, array);
+      require(filled <= rows && rows <= lines, "the columns and the text hold values in different rows");
+    }
+  } else if (status == 0) {
+    rowsWithValues(schema, array);
+  }
+  if (status == 0) {
+    array.release(&array);
+    schema.release(&schema);
+    require(schema.release == nullptr && array.release == nullptr, "release left a struct unreleased");
+  }
+}
+
+// The columns do not depend on threads, block sizes or in-memory cuts.
+void checkColumnCuts(const std::string& name, std::size_t blockBytes) {
+  const tabulon::ColumnOptions all;
+  int wholeFailed = 0;
+  const tabulon::SheetColumns whole =
+      tryColumns([&] { return tabulon::extractColumns(*tabulon::openWorkbook(), name.c_str(), all, 1, SIZE_MAX); }, wholeFailed);
+  for (unsigned threads : {1u, 3u}) {
+    int failed = 0;
+    const tabulon::SheetColumns cut =
+        tryColumns([&] { return tabulon::extractColumns(*tabulon::openWorkbook(), name.c_str(), all, threads, blockBytes); }, failed);
+    require(failed == wholeFailed || failed == TABULON_OUT_OF_MEMORY || wholeFailed == TABULON_OUT_OF_MEMORY,
+            "the columns fail or not by where the sheet is cut");
+    require(failed != 0 || wholeFailed != 0 || sameColumns(cut, whole),
+            "the columns depend on where the sheet is cut into blocks");
+  }
+  if (wholeFailed != 0) return;
+  const std::string part = tabulon::sheetPart(*tabulon::openWorkbook(), name.c_str());
+  if (part.empty()) return;
+  std::string xml;
+  try {
+    xml = xlsFile.GetEntry(part).GetText();
+  } catch (...) {
+    return;  // read through the stream above; a whole copy may still fail
+  }
+  int oneFailed = 0;
+  const tabulon::SheetColumns one = tryColumns([&] { return tabulon::readColumnsOf(*tabulon::openWorkbook(), xml, all, 1); }, oneFailed);
+  for (unsigned blocks : {2u, 5u}) {
+    int failed = 0;
+    const tabulon::SheetColumns cut = tryColumns([&] { return tabulon::readColumnsOf(*tabulon::openWorkbook(), xml, all, blocks); }, failed);
+    require(failed == oneFailed || failed == TABULON_OUT_OF_MEMORY || oneFailed == TABULON_OUT_OF_MEMORY,
+            "the in-memory columns fail or not by the number of blocks");
+    require(failed != 0 || oneFailed != 0 || sameColumns(cut, one),
+            "the in-memory columns depend on the number of blocks");
+  }
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  using tabulon::fuzz::require;
   static const tabulon::fuzz::ScratchFile file(".xlsx");
   const std::string& path = file.write(data, size);
 
@@ -26,26 +224,44 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(std::strlen(list) <= expected, "listSheets longer than the names");
     // Copied: a sheet's text replaces the previous one's.
     const std::vector<std::string> names = SheetsNames;
-    const std::size_t smallest = size > 0 ? 1 + data[size - 1] % 200 : 1;
+    const std::uint8_t last = size > 0 ? data[size - 1] : 0;
+    const std::size_t smallest = 1 + last % 200;
+    // Options from the same byte: a header, skipped rows, a row limit.
+    const TabulonReadOptions options{last % 3, last % 5 == 0 ? -1 : last % 4, last & 1};
     for (std::size_t i = 0; i < names.size(); ++i) {
       const std::string& name = names[i];
       const char* text = getSheetData(name.c_str());
       require(text != nullptr, "getSheetData returned null");
+      const int textCode = lastCode();
       const std::string whole = text;
       // At most about 64 blocks, so that a sheet that inflates to
       // megabytes does not turn into a million jobs.
-      std::size_t blockBytes = smallest;
+      std::size_t blockBytes = smallest, partBytes = 0;
       const std::vector<std::string>& parts = tabulon::openWorkbook()->sheetParts;
-      for (const auto& entry : xlsFile.Entries())
-        if (i < parts.size() && entry.info.name == parts[i])
+      for (const auto& entry : xlsFile.Entries()) {
+        if (i < parts.size() && entry.info.name == parts[i]) {
           blockBytes = std::max<std::size_t>(blockBytes, entry.info.uncompressedSize / 64);
+          partBytes = entry.info.uncompressedSize;
+        }
+      }
       require(whole == tabulon::extractSheet(tabulon::openWorkbook(), name.c_str(), 2, blockBytes),
               "the text depends on where the sheet is cut into blocks");
+      checkHostColumns(name, whole, textCode, nullptr);
+      // A sheet that inflates to megabytes is read six more times below:
+      // the engine would spend its time there rather than on new inputs.
+      if (partBytes > kLargeSheet) continue;
+      checkHostColumns(name, whole, textCode, &options);
+      checkColumnCuts(name, blockBytes);
     }
     const char* unknown = "\x01no such sheet";
-    require(std::strcmp(getSheetData(unknown), "0") == 0 ||
-                std::find(names.begin(), names.end(), unknown) != names.end(),
-            "an unknown sheet did not give \"0\"");
+    if (std::find(names.begin(), names.end(), unknown) == names.end()) {
+      require(std::strcmp(getSheetData(unknown), "0") == 0, "an unknown sheet did not give \"0\"");
+      ArrowSchema schema;
+      ArrowArray array;
+      require(readColumns(unknown, nullptr, &schema, &array) == -1 && lastCode() == TABULON_NO_SUCH_SHEET,
+              "an unknown sheet gave columns");
+      require(schema.release == nullptr && array.release == nullptr, "a failed readColumns left a struct unreleased");
+    }
   }
   require(closeExcel() == 0, "closeExcel returned other than 0");
   return 0;

@@ -1,5 +1,6 @@
 #include "cells/date_time.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "cells/serial_date.h"
@@ -10,6 +11,9 @@ namespace {
 constexpr std::int64_t kMicrosPerDay = 86400LL * 1000000LL;
 // Serial day 0 of the 1900 system, counted as 1899-12-30, in days since 1970.
 constexpr std::int64_t kSerialEpochDays = -25569;
+// The serial of 10000-01-01, and its first second.
+constexpr double kFirstDayOf10000 = 2958466.0;
+constexpr std::int64_t kFirstSecondOf10000 = 2958466LL * 86400;
 
 struct Civil {
   std::int64_t year;
@@ -46,14 +50,24 @@ std::int64_t daysFromCivil(std::int64_t year, unsigned month, unsigned day) {
 }
 
 bool serialToMicros(double serial, std::int64_t& micros) {
-  if (!std::isfinite(serial)) return false;
-  // Days and fraction apart, so that a fraction a hair below 1 cannot
-  // carry the day sum in floating point; 4e6 days spans every year we write.
-  if (serial < -1e6 || serial > 4e6) return false;
-  const double x = serial < 60.0 ? serial + 1.0 : serial;
-  const double whole = std::floor(x);
-  const auto dayMicros = static_cast<std::int64_t>(std::llround((x - whole) * static_cast<double>(kMicrosPerDay)));
-  const std::int64_t value = (static_cast<std::int64_t>(whole) + kSerialEpochDays) * kMicrosPerDay + dayMicros;
+  // The whole seconds are the ones the sheet's text writes (ExcelSerialToDMY
+  // rounds the same way, with the same bound), so that the value written
+  // out is the text's date by construction; what the rounding took away
+  // is kept to the microsecond, short of changing the second.
+  if (!std::isfinite(serial) || std::fabs(serial) > 1e9) return false;
+  std::int64_t seconds = std::llround(serial * 86400.0);
+  if (seconds >= kFirstSecondOf10000 && serial < kFirstDayOf10000) seconds = kFirstSecondOf10000 - 1;
+  const double whole = std::floor(serial);
+  const double residual = (whole * 86400.0 - static_cast<double>(seconds)) + (serial - whole) * 86400.0;
+  const std::int64_t below = std::clamp<std::int64_t>(std::llround(residual * 1e6), -499999, 499999);
+  std::int64_t days = seconds / 86400, inDay = seconds % 86400;
+  if (inDay < 0) {
+    inDay += 86400;
+    --days;
+  }
+  // Serials below 60 move one day on, so that 1 is 1900-01-01.
+  if (days < 60) ++days;
+  const std::int64_t value = ((days + kSerialEpochDays) * 86400 + inDay) * 1000000 + below;
   if (value < kFirstMicros || value >= kEndMicros) return false;
   micros = value;
   return true;

@@ -8,10 +8,12 @@
 
 namespace tabulon {
 
-// The date-time of a serial of the 1900 date system, to the nearest
-// microsecond. Serials below 60 move one day on, as in the text, so that 1
-// is 1900-01-01; 60, the 1900-02-29 that never was, gives 1900-02-28. False
-// for a value that is not finite or lies outside the years 0 to 9999.
+// The date-time of a serial of the 1900 date system, to the microsecond,
+// such that microsText gives the serial's text (ExcelSerialToDMY). Serials
+// below 60 move one day on, as in the text, so that 1 is 1900-01-01; 60,
+// the 1900-02-29 that never was, gives 1900-02-28 (the one serial whose
+// text differs). False for a value that is not finite or lies outside the
+// years 0 to 9999.
 bool serialToMicros(double serial, std::int64_t& micros);
 
 // The date-time of an ISO 8601 date cell's text, to the second, as the

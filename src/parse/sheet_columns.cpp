@@ -113,17 +113,16 @@ class KeptCells {
 };
 
 // The text of a cell as the sheet's text writes it, every character kept.
+// A date keeps a text of its own only where its value cannot give the
+// text back (see TypedRows).
 std::string_view textOf(const TypedCell& cell, const TypedBlock& block, const std::vector<std::string>& strings,
                         std::string& scratch) {
-  switch (cell.kind) {
-    case TypedKind::SharedText:
-      return strings[cell.shared];
-    case TypedKind::Date:
-      scratch = microsText(cell.micros);
-      return scratch;
-    default:
-      return std::string_view(block.arena).substr(cell.textOffset, cell.textLength);
+  if (cell.kind == TypedKind::SharedText) return strings[cell.shared];
+  if (cell.kind == TypedKind::Date && cell.textLength == 0) {
+    scratch = microsText(cell.micros);
+    return scratch;
   }
+  return std::string_view(block.arena).substr(cell.textOffset, cell.textLength);
 }
 
 ColumnType typeOf(std::uint8_t seen) {
@@ -299,10 +298,9 @@ SheetColumns assembleColumns(std::vector<TypedBlock>& blocks, const std::vector<
       case ColumnType::Text:
         if (cell.kind == TypedKind::SharedText) {
           column.indexes[i] = dictionaries[c].addShared(cell.shared, strings);
-        } else if (cell.kind == TypedKind::Date) {
-          column.indexes[i] = dictionaries[c].add(dictionaries[c].own(microsText(cell.micros)));
         } else {
-          column.indexes[i] = dictionaries[c].add(textOf(cell, block, strings, scratch));
+          const std::string_view text = textOf(cell, block, strings, scratch);
+          column.indexes[i] = dictionaries[c].add(text.data() == scratch.data() ? dictionaries[c].own(scratch) : text);
         }
         break;
       case ColumnType::Null:

@@ -12,6 +12,8 @@ namespace {
 
 using rowscan::CellInput;
 
+constexpr std::string_view kLeapDayText = "1900-02-29 00:00:00";
+
 bool readBoolean(std::string_view text, double& value) {
   text = trimXmlSpace(text);
   if (text == "1" || text == "true" || text == "TRUE") value = 1;
@@ -59,7 +61,11 @@ class TypedRows {
       case CellType::Date:
         if (serialToMicros(resolved_.serial, typed.micros)) {
           typed.kind = TypedKind::Date;
-          keepText = false;
+          // A column of mixed kinds writes the date as the text does; the
+          // microseconds give that text back, except for the 1900-02-29
+          // that never was, which is kept as text.
+          keepText = std::llround(resolved_.serial * 86400.0) == 60 * 86400;
+          if (keepText) resolved_.text = kLeapDayText;
         } else {
           typed.kind = rowscan::parseNumber(resolved_.text, typed.number) ? TypedKind::Number : TypedKind::Text;
         }

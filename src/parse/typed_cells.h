@@ -13,7 +13,7 @@ namespace tabulon {
 
 enum class TypedKind : std::uint8_t {
   Number,      // number holds the value; text the stored value
-  Date,        // micros holds the date-time
+  Date,        // micros holds the date-time; text the date as the sheet's text writes it
   Boolean,     // number holds 0 or 1; text the stored value
   Text,        // text is the string
   SharedText,  // shared is the shared string's index

@@ -288,6 +288,45 @@ TEST(Columns, AgreeWithTheTextOfAllDates) {
   lib.closeExcel();
 }
 
+// A column of mixed kinds writes its dates exactly as the text of all
+// dates does: whole seconds cut after a small bias rather than rounded,
+// and serial 60 as the 29 February 1900 that a timestamp cannot hold.
+TEST(Columns, MixedColumnsWriteDatesAsTheText) {
+  struct Case {
+    const char* serial;
+    const char* text;
+  } cases[] = {
+      {"1234.567", "1903-05-18 13:36:29"},    // 13:36:28.8, rounded
+      {"-123.456", "1899-08-29 13:03:22"},    // before the first day, 13:03:21.6
+      {"60", "1900-02-29 00:00:00"},
+      {"45000.33333333333", "2023-03-15 08:00:00"},  // a hair short of 08:00:00
+  };
+  std::string rows = "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>x</t></is></c></row>";
+  std::vector<std::string> expected = {"x"};
+  int r = 1;
+  for (const Case& c : cases) {
+    const std::string n = std::to_string(++r);
+    rows += "<row r=\"" + n + "\"><c r=\"A" + n + "\" s=\"2\"><v>" + c.serial + "</v></c></row>";
+    expected.push_back(c.text);
+  }
+  Workbook book = typedBook("", rows);
+  Result result = readSheet(book);
+  ASSERT_EQ(result.status, 0) << result.error;
+  ASSERT_EQ(result.columns.size(), 1u);
+  EXPECT_EQ(result.columns[0].format, "i");
+  EXPECT_EQ(result.columns[0].cells, expected);
+
+  TempDir dir;
+  const std::string path = dir.file("book.xlsx");
+  book.write(path);
+  HostLibrary& lib = host();
+  ASSERT_EQ(lib.openExcel(path.c_str()), 0);
+  std::string text;
+  for (const std::string& cell : expected) text += cell + ";\n";
+  EXPECT_EQ(lib.symbol<GetSheetText>("getSheetText")("Data", TABULON_TEXT_ALL_DATES), text);
+  lib.closeExcel();
+}
+
 TEST(LastError, OpenFailuresSayWhy) {
   TempDir dir;
   HostLibrary& lib = host();

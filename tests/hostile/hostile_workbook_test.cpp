@@ -1,6 +1,6 @@
 // Hostile worksheet and workbook content through the host's calls: each
-// gives the right text (or "0") and memory that follows what is present,
-// never what the file claims.
+// gives the right text (or "0") and columns (or a clean failure), and
+// memory that follows what is present, never what the file claims.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -56,6 +56,10 @@ TEST(HostileSheets, OneRowOfHundredThousandCells) {
     EXPECT_EQ(outcome.open, 0);
     EXPECT_TRUE(outcome.text == expected) << (withRefs ? "with" : "without") << " references: "
                                           << outcome.text.substr(0, 100);
+    EXPECT_EQ(outcome.columns.status, 0);
+    EXPECT_EQ(outcome.columns.rows, 1);
+    EXPECT_EQ(outcome.columns.width, 17575);
+    EXPECT_EQ(outcome.columns.filled, 17575);
   }
 }
 
@@ -67,6 +71,9 @@ TEST(HostileSheets, OneMegabyteSharedString) {
   Outcome outcome = runBook(book, "S");
   EXPECT_EQ(outcome.open, 0);
   EXPECT_TRUE(outcome.text == big + ";;" + big + ";\n") << outcome.text.size();
+  EXPECT_EQ(outcome.columns.status, 0);
+  EXPECT_EQ(outcome.columns.width, 3);
+  EXPECT_EQ(outcome.columns.filled, 2);
 }
 
 // Indexes that name no shared string give an empty field; indexes that
@@ -87,10 +94,13 @@ TEST(HostileSheets, TableIndexesOutOfRange) {
   Outcome outcome = runBook(book, "S");
   EXPECT_EQ(outcome.open, 0);
   EXPECT_EQ(outcome.text, expected + "\n");
+  EXPECT_EQ(outcome.columns.status, 0);
+  EXPECT_EQ(outcome.columns.rows, 1);
 }
 
 // Row 0 has a slot of its own and comes first; negative rows have none;
 // the last int row comes after the others, and a row past it is dropped.
+// In the columns the last int row is the one after row 1,048,576.
 TEST(HostileSheets, RowNumbersAtTheEdges) {
   const std::string rows = row("2147483647", cell("A2147483647", "max")) + row("", cell("A1", "past")) +
                            row("-1", cell("A1", "negative")) + row("-2147483648", cell("A1", "lowest")) +
@@ -100,6 +110,86 @@ TEST(HostileSheets, RowNumbersAtTheEdges) {
   EXPECT_EQ(outcome.open, 0);
   EXPECT_EQ(outcome.text, "zero;\none;\nmax;\n");
   EXPECT_LT(largestRequest(), 4 * kMiB);
+  EXPECT_EQ(outcome.columns.status, 0);
+  EXPECT_EQ(outcome.columns.rows, 1048578);
+  EXPECT_EQ(outcome.columns.width, 1);
+  EXPECT_LT(outcome.columns.request, 16 * kMiB);
+}
+
+// A row numbered 2147483647 alone, after row 1, and one past it, with and
+// without a dimension that claims it.
+TEST(HostileSheets, RowNumberedAtTheLastInt) {
+  struct Case {
+    const char* what;
+    std::string dimension;
+    std::string rows;
+    std::string text;
+    std::int64_t columnRows;
+  } cases[] = {
+      {"alone", "", row("2147483647", cell("B2147483647", "7")), ";7;\n", 1},
+      {"alone, claimed", "A1:B2147483647", row("2147483647", cell("B2147483647", "7")), ";7;\n", 1},
+      {"after row 1", "", row("1", cell("A1", "1")) + row("2147483647", cell("A2147483647", "2")), "1;\n2;\n",
+       1048577},
+      {"unnumbered after it: past the last int", "",
+       row("2147483647", cell("", "1")) + row("", cell("", "2")), "1;\n", 1},
+      // A number that is no int is unreadable, and so row 0.
+      {"past the last int", "", row("2147483648", cell("A2147483648", "1")), "1;\n", 1},
+  };
+  for (const Case& c : cases) {
+    resetLargestRequest();
+    Outcome outcome = runBook(sheetBook(c.dimension, c.rows), "S");
+    EXPECT_EQ(outcome.open, 0) << c.what;
+    EXPECT_EQ(outcome.text, c.text) << c.what;
+    EXPECT_EQ(outcome.columns.status, 0) << c.what;
+    EXPECT_EQ(outcome.columns.rows, c.columnRows) << c.what;
+    EXPECT_LT(outcome.columns.request, 16 * kMiB) << c.what;
+  }
+}
+
+// Two cells at A1 and XFD1048576: an extent of 1,048,576 rows by 16,384
+// columns, of which two hold a value. The columns without values take no
+// buffers, so this is cheap; failing for memory would be allowed, anything
+// else is not.
+TEST(HostileSheets, TwoCellsAtOppositeCorners) {
+  for (const char* dimension : {"", "A1:XFD1048576"}) {
+    const auto start = std::chrono::steady_clock::now();
+    Outcome outcome =
+        runBook(sheetBook(dimension, row("1", cell("A1", "1")) + row("1048576", cell("XFD1048576", "2"))), "S");
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(outcome.open, 0);
+    EXPECT_TRUE(outcome.text == "1" + std::string(16384, ';') + "\n" + std::string(16383, ';') + "2;\n")
+        << outcome.text.substr(0, 40);
+    if (outcome.columns.status != 0) {
+      EXPECT_EQ(outcome.columns.code, TABULON_OUT_OF_MEMORY);
+    } else {
+      EXPECT_EQ(outcome.columns.rows, 1048576);
+      EXPECT_EQ(outcome.columns.width, 16384);
+      EXPECT_EQ(outcome.columns.filled, 2);
+      EXPECT_LT(outcome.columns.request, 16 * kMiB);
+    }
+    std::printf("A1 and XFD1048576 (dimension \"%s\"): columns %s in %.2f s, peak resident %.0f MiB\n", dimension,
+                outcome.columns.status == 0 ? "read" : "refused", seconds,
+                static_cast<double>(peakResident()) / kMiB);
+  }
+}
+
+// An extent whose columns would take more memory than there is: a row of
+// numbers across every column and one cell in the last row needs 16,384
+// columns of a million numbers (about 140 GB). The columns fail for memory
+// before allocating them; the text, two lines, is read. Under the address
+// space limit, 300 such columns (2.5 GB) fail when allocated.
+TEST(HostileSheets, ExtentTooLargeForTheColumns) {
+  std::vector<unsigned long> widths = {16384};
+  if (addressSpaceLimited()) widths.push_back(300);
+  for (unsigned long width : widths) {
+    std::string first;
+    for (unsigned long c = 1; c <= width; ++c) first += cell("", "1");
+    Outcome outcome = runBook(sheetBook("", row("1", first) + row("1048576", cell("A1048576", "2"))), "S");
+    EXPECT_EQ(outcome.open, 0) << width;
+    EXPECT_EQ(std::count(outcome.text.begin(), outcome.text.end(), '\n'), 2) << width;
+    EXPECT_EQ(outcome.columns.status, -1) << width;
+    EXPECT_EQ(outcome.columns.code, TABULON_OUT_OF_MEMORY) << width;
+  }
 }
 
 // A dimension is a claim: lines and slots follow the cells present.
@@ -125,13 +215,17 @@ TEST(HostileSheets, DimensionsClaimingFarMoreThanPresent) {
     EXPECT_EQ(outcome.open, 0) << c.dimension;
     EXPECT_TRUE(outcome.text == c.expected) << c.dimension << ": " << outcome.text.substr(0, 60);
     EXPECT_LT(largestRequest(), 4 * kMiB) << c.dimension;
+    EXPECT_EQ(outcome.columns.status, 0) << c.dimension;
+    EXPECT_EQ(outcome.columns.rows, 3) << c.dimension;
+    EXPECT_EQ(outcome.columns.width, 3) << c.dimension;
+    EXPECT_LT(outcome.columns.request, 4 * kMiB) << c.dimension;
   }
 }
 
 // Every line has the sheet's width: a stated width of 17,575 columns makes
 // each one-cell row 17,576 bytes of text, so 200,000 tiny rows ask for
 // about 3.5 GB. Under the address-space limit that must end in "0", not in
-// a crash.
+// a crash. The columns do not widen rows: one column of 200,000 numbers.
 TEST(HostileSheets, WideDimensionTimesManyRows) {
   if (!addressSpaceLimited()) GTEST_SKIP() << "needs the address-space limit";
   std::string rows;
@@ -140,6 +234,9 @@ TEST(HostileSheets, WideDimensionTimesManyRows) {
   Outcome outcome = runBytes(archive, "S");
   EXPECT_EQ(outcome.open, 0);
   EXPECT_EQ(outcome.text, "0");
+  EXPECT_EQ(outcome.columns.status, 0);
+  EXPECT_EQ(outcome.columns.rows, 200000);
+  EXPECT_EQ(outcome.columns.width, 1);
   std::printf("200,000 rows of 17,575 fields from a %zu-byte archive: peak resident %.0f MiB\n",
               archive.size(), static_cast<double>(peakResident()) / kMiB);
 }
@@ -177,6 +274,8 @@ TEST(HostileSheets, RepeatedCellStartsWithoutValues) {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(outcome.open, 0) << piece;
     EXPECT_EQ(outcome.text, "") << piece;
+    EXPECT_EQ(outcome.columns.status, 0) << piece;
+    EXPECT_EQ(outcome.columns.width, 0) << piece;
     std::printf("%d x '%s': %.2f s\n", kRepeats, piece, seconds);
   }
 }

@@ -67,6 +67,7 @@ namespace tabulon::test {
 bool addressSpaceLimited() { return limited; }
 void resetLargestRequest() { largest.store(0); }
 std::size_t largestRequest() { return largest.load(); }
+void setLargestRequest(std::size_t size) { largest.store(size); }
 
 std::size_t peakResident() {
   rusage usage{};

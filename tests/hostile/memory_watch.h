@@ -21,6 +21,9 @@ void resetLargestRequest();
 // The largest single operator new request since the last reset.
 std::size_t largestRequest();
 
+// Takes up a measure set aside: the largest request becomes size.
+void setLargestRequest(std::size_t size);
+
 // The process's peak resident size so far, in bytes.
 std::size_t peakResident();
 
