@@ -657,14 +657,30 @@ README_EXAMPLES = [
     '''\
 import tabulon
 
-book = "examples/sample.xlsx"
-print(tabulon.sheet_names(book))
+print(tabulon.sheet_names("examples/sample.xlsx"))
 # -> ['Sales', 'Übersicht', 'Notes']
-print(tabulon.read_sheet(book, "Übersicht")[1])
+print(tabulon.read_sheet("examples/sample.xlsx", "Übersicht")[1])
 # -> ['North', 'Åsa Lindqvist', '2023-12-30 09:00:00']
-frame = tabulon.read_frame(book)  # the first sheet, its first row as column names
-print(frame["Units"].sum(), frame["Date"].max(), frame["Date"].dtype)
-# -> 1257 2024-01-07 00:00:00 datetime64[ns]
+try:
+    tabulon.read_sheet("examples/sample.xlsx", "Summary")
+except ValueError as error:
+    print(error)
+# -> no sheet 'Summary' in examples/sample.xlsx; its sheets: 'Sales', 'Übersicht', 'Notes'
+''',
+    '''\
+import tabulon
+
+book = "examples/sample.xlsx"
+frame = tabulon.read_frame(book)  # first sheet, first row as header
+print(list(frame.dtypes.astype(str)))
+# -> ['datetime64[ns]', 'object', 'object', 'float64', 'float64', 'boolean']
+print(frame["Units"].sum(), frame["Date"].max(), len(frame))
+# -> 1257.0 2024-01-07 00:00:00 6
+first = tabulon.read_frame(book, "Sales", nrows=2, dtype={"Units": "Int64", "Paid": str})
+print(first[["Units", "Paid"]].values.tolist())
+# -> [[120, '1'], [800, '1']]
+print(tabulon.read_frame(book, "Notes", header=False, skiprows=1)[0].tolist())
+# -> [None, 'Prices in EUR; units per day.']
 ''',
     '''\
 import tabulon
