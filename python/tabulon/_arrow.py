@@ -141,7 +141,7 @@ def _column(numpy, schema, array, offset, length):
         if len(strings) == 0:
             values = numpy.full(length, None, dtype=object)
         else:
-            values = strings.take(indexes)  # each string object shared, not copied
+            values = strings[indexes]  # each string object shared, not copied
         if valid is not None:
             values[~valid] = None
     return Column(name, kind, values, valid)

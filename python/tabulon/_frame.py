@@ -1,5 +1,6 @@
 """Typed columns turned into a pandas DataFrame."""
 
+import collections.abc
 import math
 
 from . import _arrow
@@ -167,7 +168,7 @@ def to_frame(pandas, numpy, rows, columns, header, dtype):
     names = column_names(columns, header)
     if dtype is None:
         wanted = {}
-    elif isinstance(dtype, dict):
+    elif isinstance(dtype, collections.abc.Mapping):
         unknown = [key for key in dtype if key not in names]
         if unknown:
             raise ValueError("dtype names columns the sheet does not have: %s; its columns: %s"
@@ -181,6 +182,7 @@ def to_frame(pandas, numpy, rows, columns, header, dtype):
             data[position] = converted(pandas, numpy, column, rows, name, wanted[name])
         else:
             data[position] = typed_values(pandas, numpy, column, rows)
-    frame = pandas.DataFrame(data, index=pandas.RangeIndex(rows))
+    # Every array is the module's own copy: pandas may keep it as it is.
+    frame = pandas.DataFrame(data, index=pandas.RangeIndex(rows), copy=False)
     frame.columns = names if header else pandas.RangeIndex(len(names))
     return frame
