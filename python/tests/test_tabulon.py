@@ -17,7 +17,7 @@ import zipfile
 from xml.sax.saxutils import escape, quoteattr
 
 import tabulon
-from tabulon import _library
+from tabulon import _arrow, _library
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.environ.get("TABULON_SOURCE_DIR", os.path.join(HERE, os.pardir, os.pardir))
@@ -411,6 +411,91 @@ class Threads(BookTest):
         for thread in threads:
             thread.join()
         self.assertEqual(failures, [])
+
+
+@unittest.skipIf(numpy is None, "numpy is not installed")
+class ArrowColumns(unittest.TestCase):
+    """Reading the Arrow C structs, on structs made here: offsets, validity
+    bits and dictionaries in forms the library may not produce today but
+    the interface allows."""
+
+    def setUp(self):
+        self.keep = []  # buffers and structs must outlive the reading
+
+    def buffer(self, data):
+        if data is None:
+            return None
+        block = ctypes.create_string_buffer(bytes(data), len(data) or 1)
+        self.keep.append(block)
+        return ctypes.addressof(block)
+
+    def array(self, length, buffers, offset=0, children=(), dictionary=None):
+        array = _arrow.ArrowArray(length=length, offset=offset, n_buffers=len(buffers),
+                                  n_children=len(children))
+        slots = (ctypes.c_void_p * max(len(buffers), 1))(*map(self.buffer, buffers))
+        kids = (ctypes.POINTER(_arrow.ArrowArray) * max(len(children), 1))(
+            *[ctypes.pointer(c) for c in children])
+        array.buffers = ctypes.cast(slots, ctypes.POINTER(ctypes.c_void_p))
+        array.children = ctypes.cast(kids, ctypes.POINTER(ctypes.POINTER(_arrow.ArrowArray)))
+        if dictionary is not None:
+            array.dictionary = ctypes.pointer(dictionary)
+        self.keep += [array, slots, kids]
+        return array
+
+    def schema(self, format, name=b"", children=(), dictionary=None):
+        schema = _arrow.ArrowSchema(format=format, name=name, n_children=len(children))
+        kids = (ctypes.POINTER(_arrow.ArrowSchema) * max(len(children), 1))(
+            *[ctypes.pointer(c) for c in children])
+        schema.children = ctypes.cast(kids, ctypes.POINTER(ctypes.POINTER(_arrow.ArrowSchema)))
+        if dictionary is not None:
+            schema.dictionary = ctypes.pointer(dictionary)
+        self.keep += [schema, kids]
+        return schema
+
+    def test_children_of_every_kind_with_offsets(self):
+        bits = lambda *values: bytes([sum(v << i for i, v in enumerate(values))])
+        words = self.array(3, [None, numpy.array([0, 2, 5, 10], "int32").tobytes(), "abxyzÅsa!".encode()])
+        columns = [
+            # schema, array (the struct's offset 1 applies on top of each child's)
+            (self.schema(b"n", b"none"), self.array(5, [])),
+            (self.schema(b"b", b"flag"), self.array(6, [bits(0, 1, 1, 0, 1, 1), bits(0, 0, 1, 0, 1, 0)], offset=1)),
+            (self.schema(b"g", b"number"), self.array(5, [None, numpy.array([9, 1.5, -2, 0.25, 7]).tobytes()])),
+            (self.schema(b"tsu:", "Zeit".encode()),
+             self.array(5, [bits(1, 1, 0, 1, 1), numpy.array([0, 86_400_000_000, 0, -1, 1], "int64").tobytes()])),
+            (self.schema(b"i", b"word", dictionary=self.schema(b"u")),
+             self.array(5, [bits(1, 1, 1, 0, 1), numpy.array([1, 0, 2, 99, 2], "int32").tobytes()],
+                        dictionary=words)),
+        ]
+        schema = self.schema(b"+s", children=[s for s, _ in columns])
+        array = self.array(4, [None], offset=1, children=[a for _, a in columns])
+        rows, taken = _arrow.take_columns(numpy, schema, array)
+        self.assertEqual(rows, 4)
+        self.assertEqual([c.name for c in taken], ["none", "flag", "number", "Zeit", "word"])
+        self.assertEqual([c.kind for c in taken], ["null", "bool", "number", "timestamp", "text"])
+        self.assertIsNone(taken[0].values)
+        self.assertEqual(taken[1].values.tolist()[1:], [False, True, False])
+        self.assertEqual(taken[1].valid.tolist(), [True, False, True, True])
+        self.assertEqual(taken[2].values.tolist(), [1.5, -2, 0.25, 7])
+        self.assertIsNone(taken[2].valid)
+        self.assertEqual(taken[3].valid.tolist(), [True, False, True, True])
+        self.assertEqual(taken[3].values.tolist()[::2], [86_400_000_000, -1])
+        # The index under a missing value (99) is never looked up.
+        self.assertEqual(taken[4].values.tolist(), ["ab", "Åsa!", None, "Åsa!"])
+
+    def test_what_cannot_be_taken(self):
+        for schema, array, message in [
+            (self.schema(b"+s", children=[self.schema(b"z", b"odd")]),
+             self.array(1, [None], children=[self.array(1, [None, b"x"])]), "'odd' has a type"),
+            (self.schema(b"+s", children=[self.schema(b"i", b"w")]),
+             self.array(1, [None], children=[self.array(1, [None, b"\0\0\0\0"])]), "dictionary"),
+            (self.schema(b"+s", children=[self.schema(b"g", b"short")]),
+             self.array(3, [None], children=[self.array(2, [None, bytes(16)])]), "has 2 rows"),
+            (self.schema(b"g"), self.array(1, [None, bytes(8)]), "instead of a struct"),
+        ]:
+            with self.subTest(message=message):
+                with self.assertRaises(tabulon.TabulonError) as caught:
+                    _arrow.take_columns(numpy, schema, array)
+                self.assertIn(message, str(caught.exception))
 
 
 def missing(value):
