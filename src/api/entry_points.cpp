@@ -2,51 +2,90 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstring>
 
+#include "api/failure_record.h"
 #include "api/sheet_extraction.h"
 #include "api/workbook_loader.h"
 #include "api/workbook_state.h"
 #include "tabulon.h"
+#include "zip/zip_failure.h"
 
 namespace {
 
 constexpr const char kVersion[] = "Tabulon - Version 0.2.60 - Merrowind";
 
+// The path's status, following links: -1 for something that is not a
+// regular file or cannot be examined, 0 otherwise (a missing file included:
+// the archive reports it, like any file it cannot open).
+int testPath(const char* path, bool& missing) {
+  using namespace tabulon;
+  missing = false;
+  struct stat status;
+  if (stat(path, &status) == 0) {
+    if (S_ISREG(status.st_mode)) return 0;
+    recordFailure(TABULON_NOT_A_FILE, std::string("not a regular file: ") + path);
+    return -1;
+  }
+  if (errno == ENOENT || errno == ENOTDIR) {
+    missing = true;
+    return 0;
+  }
+  recordFailure(TABULON_UNREADABLE, std::string("cannot examine ") + path + ": " + std::strerror(errno));
+  return -1;
+}
+
 }  // namespace
 
 extern "C" int openExcel(const char* path) {
+  using namespace tabulon;
+  clearFailure();
   SheetsList.clear();
   try {
-    if (path == nullptr) return -1;
-    struct stat status;
-    if (stat(path, &status) == 0) {
-      if (!S_ISREG(status.st_mode)) return -1;
-    } else if (errno != ENOENT && errno != ENOTDIR) {
-      return -1;  // exists but cannot be examined
+    if (path == nullptr) {
+      recordFailure(TABULON_INVALID_ARGUMENT, "no path given");
+      return -1;
     }
-    // A missing file is reported by the archive, like any file it cannot open.
+    bool missing = false;
+    if (testPath(path, missing) != 0) return -1;
     try {
       xlsFile.Open(path);
+    } catch (const Zippy::ZipRuntimeError& error) {
+      if (missing) recordFailure(TABULON_NO_SUCH_FILE, std::string("no such file: ") + path);
+      else recordFailure(openFailureKind(error), std::string(path) + ": " + error.what());
+      return -2;
     } catch (...) {
+      recordCurrentException();
       return -2;
     }
-    tabulon::loadWorkbook();
+    loadWorkbook();
     return 0;
   } catch (...) {
+    recordCurrentException();
     return -1;
   }
 }
 
 extern "C" const char* getSheetData(const char* sheetName) {
+  tabulon::clearFailure();
   return tabulon::extractSheet(sheetName, tabulon::hardwareThreads());
 }
 
+extern "C" const char* getSheetText(const char* sheetName, unsigned flags) {
+  tabulon::clearFailure();
+  tabulon::TextOptions options;
+  options.allDates = (flags & TABULON_TEXT_ALL_DATES) != 0;
+  return tabulon::extractSheet(sheetName, tabulon::hardwareThreads(), tabulon::kBlockBytes, options);
+}
+
 extern "C" int closeExcel(void) {
+  tabulon::clearFailure();
   xlsFile.Close();
   std::vector<std::string>().swap(retMT);
   columnMap.clear();
   SheetsNames.clear();
   Styles.clear();
+  DateStyles.clear();
   SheetsParts.clear();
   SheetsList.clear();
   Date1904 = false;
@@ -54,6 +93,7 @@ extern "C" int closeExcel(void) {
 }
 
 extern "C" const char* listSheets(void) {
+  tabulon::clearFailure();
   try {
     std::string list;
     for (const std::string& name : SheetsNames) {
@@ -62,9 +102,15 @@ extern "C" const char* listSheets(void) {
     }
     SheetsList = std::move(list);
   } catch (...) {
+    tabulon::recordCurrentException();
     SheetsList.clear();
   }
   return SheetsList.c_str();
 }
 
 extern "C" const char* version(void) { return kVersion; }
+
+extern "C" const char* lastError(int* code) {
+  if (code != nullptr) *code = LastFailureKind;
+  return LastFailureText.c_str();
+}

@@ -2,21 +2,19 @@
 
 #include <algorithm>
 #include <climits>
-#include <condition_variable>
 #include <cstdint>
-#include <future>
-#include <memory>
+#include <deque>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "api/failure_record.h"
 #include "api/workbook_state.h"
+#include "base/failure.h"
 #include "cells/column_map.h"
-#include "cells/text_encoding.h"
-#include "parse/row_blocks.h"
 #include "parse/row_parser.h"
+#include "parse/sheet_pipeline.h"
 #include "parse/xml_scan.h"
-#include "pool/thread_pool.h"
 
 namespace tabulon {
 namespace {
@@ -89,44 +87,11 @@ void join(std::vector<std::vector<RowLine>>& blocks, std::uint32_t width) {
   max_abs_col = finalWidth;
 }
 
-// Text buffers for the blocks in flight. Reusing a few buffers keeps a big
-// sheet's text in memory that is already mapped, and bounds what is held
-// at once whatever the sheet's size.
-class BufferRing {
- public:
-  explicit BufferRing(std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) free_.push_back(std::make_unique<std::string>());
-  }
-
-  std::unique_ptr<std::string> take() {
-    std::unique_lock lock(mutex_);
-    returned_.wait(lock, [&] { return !free_.empty(); });
-    std::unique_ptr<std::string> buffer = std::move(free_.back());
-    free_.pop_back();
-    buffer->clear();
-    return buffer;
-  }
-
-  void give(std::unique_ptr<std::string> buffer) {
-    {
-      std::lock_guard lock(mutex_);
-      free_.push_back(std::move(buffer));
-    }
-    returned_.notify_one();
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable returned_;
-  std::vector<std::unique_ptr<std::string>> free_;
-};
-
-SheetContext loadedContext(std::uint32_t width) {
+SheetContext loadedContext(const TextOptions& options) {
   SheetContext context;
   context.sharedStrings = &SharedStrings;
-  context.styles = &Styles;
+  context.styles = options.allDates ? &DateStyles : &Styles;
   context.date1904 = Date1904;
-  context.width = width;
   return context;
 }
 
@@ -135,110 +100,48 @@ std::uint32_t dimensionWidth(std::string_view sheetXml) {
   return static_cast<std::uint32_t>(std::min<unsigned long>(extent[3], kLastMappedColumn));
 }
 
-// Inflates the worksheet part piece by piece and hands each block of whole
-// rows to the pool as soon as it is complete, so parsing overlaps inflating
-// and the sheet's whole text is never held at once.
-const char* renderStreamed(const std::string& part, unsigned threads, std::size_t blockBytes) {
-  SheetContext context = loadedContext(0);
-  const std::vector<std::uint8_t> edits = markEditedStrings(SharedStrings);
-  context.sharedStringEdits = &edits;
-  bool started = false;
-  bool utf16 = false, markChecked = false;
-  std::vector<std::unique_ptr<std::vector<RowLine>>> results;
-  std::vector<std::future<void>> done;
-  BufferRing ring(2 * static_cast<std::size_t>(threads) + 2);
-  std::unique_ptr<std::string> current = ring.take();
-  {
-    thread_pool pool(threads);
-    // Blocks join in the order of their result slots, whatever order
-    // their jobs are submitted in.
-    auto newSlot = [&] {
-      if (!started) {
-        // The first block holds the sheet's header, and so its dimension.
-        context.width = dimensionWidth(*current);
-        max_abs_col = context.width;
-        started = true;
-      }
-      results.push_back(std::make_unique<std::vector<RowLine>>());
-      return results.back().get();
-    };
-    auto submit = [&](std::unique_ptr<std::string> text, std::vector<RowLine>* rows) {
-      auto shared = std::make_shared<std::unique_ptr<std::string>>(std::move(text));
-      done.push_back(pool.submit([&context, &ring, rows, shared] {
-        std::unique_ptr<std::string> owned = std::move(*shared);
-        try {
-          parseRowBlock(*owned, context, *rows);
-        } catch (...) {
-          ring.give(std::move(owned));
-          throw;
-        }
-        ring.give(std::move(owned));
-      }));
-    };
-
-    // A block ends just past the first row end at or after blockBytes from
-    // its start; searchFrom skips what earlier chunks showed to hold none.
-    std::size_t searchFrom = blockBytes;
-    std::vector<std::size_t> cuts;
-    xlsFile.StreamEntry(part, [&](std::string_view chunk) {
-      std::size_t before = current->size();
-      current->append(chunk);
-      if (!markChecked && current->size() >= 2) {
-        markChecked = true;
-        if (startsWithUtf16Mark(*current)) {
-          utf16 = true;  // rendered from the whole converted text instead
-          return false;
-        }
-      }
-      if (before > searchFrom) {
-        // Only a tag that starts before the new bytes can straddle them.
-        std::size_t lt = current->rfind('<', before - 1);
-        if (lt != std::string::npos) searchFrom = std::max(searchFrom, lt);
-      }
-      cuts.clear();
-      std::string_view text(*current);
-      std::size_t start = 0;
-      while (text.size() - start >= blockBytes) {
-        std::size_t cut = afterRowEnd(text, start, std::min(start + searchFrom, text.size()));
-        if (cut == std::string_view::npos) break;
-        cuts.push_back(cut);
-        start = cut;
-        searchFrom = blockBytes;
-      }
-      if (cuts.empty()) return true;
-      searchFrom = blockBytes;
-      // The first block keeps the buffer; the others and the rest move out.
-      std::vector<RowLine>* first = newSlot();
-      for (std::size_t i = 1; i < cuts.size(); ++i) {
-        std::vector<RowLine>* rows = newSlot();
-        std::unique_ptr<std::string> piece = ring.take();
-        piece->assign(text.substr(cuts[i - 1], cuts[i] - cuts[i - 1]));
-        submit(std::move(piece), rows);
-      }
-      std::unique_ptr<std::string> rest = ring.take();
-      rest->assign(text.substr(cuts.back()));
-      current->resize(cuts.front());
-      submit(std::move(current), first);
-      current = std::move(rest);
-      return true;
-    });
-    if (!utf16) {
-      std::vector<RowLine>* last = newSlot();
-      submit(std::move(current), last);
-    }
-    pool.wait_for_jobs();
+// The text output of the sheet pipeline: each block's row lines, joined in
+// block order at the end.
+class TextSink : public RowBlockSink {
+ public:
+  explicit TextSink(const TextOptions& options) : context_(loadedContext(options)) {
+    edits_ = markEditedStrings(SharedStrings);
+    context_.sharedStringEdits = &edits_;
   }
-  if (utf16) return renderSheet(utf16ToUtf8(xlsFile.GetEntry(part).GetView()), threads);
-  // A job can fail only by running out of memory; the sheet then fails as
-  // a whole rather than coming back with rows missing.
-  for (std::future<void>& f : done) f.get();
 
-  std::vector<std::vector<RowLine>> blocks;
-  blocks.reserve(results.size());
-  for (auto& r : results) blocks.push_back(std::move(*r));
-  join(blocks, context.width);
-  return out.c_str();
-}
+  void begin(std::string_view head) override {
+    context_.width = dimensionWidth(head);
+    max_abs_col = context_.width;
+  }
+
+  void addBlock(std::size_t) override {
+    std::lock_guard lock(mutex_);
+    results_.emplace_back();
+  }
+
+  void read(std::size_t index, std::string_view block) override {
+    std::vector<RowLine>* rows;
+    {
+      std::lock_guard lock(mutex_);
+      rows = &results_[index];
+    }
+    parseRowBlock(block, context_, *rows);
+  }
+
+  const char* join() {
+    std::vector<std::vector<RowLine>> blocks;
+    blocks.reserve(results_.size());
+    for (auto& r : results_) blocks.push_back(std::move(r));
+    tabulon::join(blocks, context_.width);
+    return out.c_str();
+  }
+
+ private:
+  SheetContext context_;
+  std::vector<std::uint8_t> edits_;
+  std::mutex mutex_;
+  std::deque<std::vector<RowLine>> results_;  // stable while blocks are added
+};
 
 }  // namespace
 
@@ -262,49 +165,39 @@ std::string_view findDimension(std::string_view sheetXml) {
   return {};
 }
 
-const char* renderSheet(std::string_view sheetXml, unsigned blocks) {
-  std::uint32_t width = dimensionWidth(sheetXml);
-  max_abs_col = width;
-  SheetContext context = loadedContext(width);
-  const std::vector<std::uint8_t> edits = markEditedStrings(SharedStrings);
-  context.sharedStringEdits = &edits;
-
-  std::vector<std::string_view> pieces = cutRowBlocks(sheetXml, std::max(1u, blocks));
-  std::vector<std::vector<RowLine>> results(pieces.size());
-  if (pieces.size() == 1) {
-    parseRowBlock(pieces[0], context, results[0]);
-  } else {
-    std::vector<std::future<void>> done;
-    done.reserve(pieces.size());
-    {
-      thread_pool pool(static_cast<unsigned>(pieces.size()));
-      for (std::size_t i = 0; i < pieces.size(); ++i)
-        done.push_back(pool.submit([&, i] { parseRowBlock(pieces[i], context, results[i]); }));
-      pool.wait_for_jobs();
-    }
-    // A job can fail only by running out of memory; the sheet then fails
-    // as a whole rather than coming back with rows missing.
-    for (std::future<void>& f : done) f.get();
-  }
-  join(results, width);
-  return out.c_str();
+const char* renderSheet(std::string_view sheetXml, unsigned blocks, const TextOptions& options) {
+  TextSink sink(options);
+  readRowBlocks(sheetXml, blocks, sink);
+  return sink.join();
 }
 
-const char* extractSheet(const char* sheetName, unsigned threads, std::size_t blockBytes) {
+std::string sheetPart(const char* sheetName) {
+  if (sheetName == nullptr) throw Failure(TABULON_INVALID_ARGUMENT, "no sheet name given");
+  if (!xlsFile.IsOpen() && SheetsNames.empty()) throw Failure(TABULON_NO_WORKBOOK, "no workbook is open");
+  auto found = std::find(SheetsNames.begin(), SheetsNames.end(), std::string_view(sheetName));
+  if (found == SheetsNames.end()) {
+    std::string text = "no sheet named \"" + std::string(sheetName) + "\"; the sheets are:";
+    for (const std::string& name : SheetsNames) text += " \"" + name + "\"";
+    throw Failure(TABULON_NO_SUCH_SHEET, text);
+  }
+  std::size_t position = static_cast<std::size_t>(found - SheetsNames.begin());
+  return position < SheetsParts.size() ? SheetsParts[position]
+                                       : "xl/worksheets/sheet" + std::to_string(position + 1) + ".xml";
+}
+
+const char* extractSheet(const char* sheetName, unsigned threads, std::size_t blockBytes,
+                         const TextOptions& options) {
   static const char kFailed[] = "0";
   out.clear();
   retMT.clear();
   try {
-    if (sheetName == nullptr) return kFailed;
-    auto found = std::find(SheetsNames.begin(), SheetsNames.end(), std::string_view(sheetName));
-    if (found == SheetsNames.end()) return kFailed;
-    std::size_t position = static_cast<std::size_t>(found - SheetsNames.begin());
-    std::string part = position < SheetsParts.size()
-                           ? SheetsParts[position]
-                           : "xl/worksheets/sheet" + std::to_string(position + 1) + ".xml";
+    std::string part = sheetPart(sheetName);
     if (part.empty()) return out.c_str();  // not a worksheet: no cells
-    return renderStreamed(part, std::max(1u, threads), std::max<std::size_t>(1, blockBytes));
+    TextSink sink(options);
+    streamRowBlocks(xlsFile, part, std::max(1u, threads), std::max<std::size_t>(1, blockBytes), sink);
+    return sink.join();
   } catch (...) {
+    recordCurrentException();
     out.clear();
     retMT.clear();
     return kFailed;

@@ -2,24 +2,34 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
+
+#include "parse/sheet_pipeline.h"
 
 namespace tabulon {
 
 // The platform's hardware threads, at least 1.
 unsigned hardwareThreads();
 
+// How a sheet's text is written.
+struct TextOptions {
+  bool allDates = false;  // numbers of custom date formats as dates too
+};
+
 // Renders worksheet XML with the given number of row blocks (parallel jobs)
 // into retMT and out, and returns out's characters. Throws on allocation
 // failure, leaving out and retMT to the caller to reset.
-const char* renderSheet(std::string_view sheetXml, unsigned blocks);
-
-// Bytes of sheet text per row job: large enough that a job's overhead does
-// not show, small enough that inflating and parsing overlap early.
-constexpr std::size_t kBlockBytes = 4u << 20;
+const char* renderSheet(std::string_view sheetXml, unsigned blocks, const TextOptions& options = {});
 
 // getSheetData with an explicit number of worker threads and block size.
-const char* extractSheet(const char* sheetName, unsigned threads, std::size_t blockBytes = kBlockBytes);
+// On failure records why and returns "0".
+const char* extractSheet(const char* sheetName, unsigned threads, std::size_t blockBytes = kBlockBytes,
+                         const TextOptions& options = {});
+
+// The archive member of the named sheet of the loaded workbook; "" for a
+// sheet without cells. Throws a Failure for an unknown name.
+std::string sheetPart(const char* sheetName);
 
 // The reference of the sheet's dimension element ("A1:D10"); empty when the
 // header before the rows has none.

@@ -14,12 +14,14 @@
 #include "api/workbook_state.h"
 #include "cells/column_map.h"
 #include "cells/text_encoding.h"
+#include "parse/date_styles.h"
 #include "parse/relationships.h"
 #include "parse/shared_strings.h"
 #include "parse/sheet_list.h"
 #include "parse/styles.h"
 #include "pool/thread_pool.h"
 #include "zip/zip_archive.h"
+#include "zip/zip_failure.h"
 
 namespace tabulon {
 namespace {
@@ -89,7 +91,13 @@ using ConvertedParts = std::deque<std::string>;
 // The text of a part as UTF-8: a view of the archive's cached bytes, or of
 // their conversion when the part is written in UTF-16.
 std::string_view readPart(const EntryIndex& index, const std::string& name, ConvertedParts& converted) {
-  std::string_view bytes = xlsFile.GetEntry(index.find(name).value_or(name)).GetView();
+  const std::string member = index.find(name).value_or(name);
+  std::string_view bytes;
+  try {
+    bytes = xlsFile.GetEntry(member).GetView();
+  } catch (const Zippy::ZipRuntimeError& error) {
+    throw memberFailure(member, error);
+  }
   if (!startsWithUtf16Mark(bytes)) return bytes;
   converted.push_back(utf16ToUtf8(bytes));
   return converted.back();
@@ -188,9 +196,12 @@ void loadWorkbook() {
 
   const std::vector<Relationship> rels = readRelationships(index, relationshipsPartOf(workbookPart));
 
-  std::future<std::vector<int>> stylesJob;
-  if (auto part = findTablePart(index, workbookPart, rels, "styles", "styles.xml"))
-    stylesJob = pool.submit(getStyles, readPart(index, *part, converted));
+  std::future<std::vector<int>> stylesJob, dateStylesJob;
+  if (auto part = findTablePart(index, workbookPart, rels, "styles", "styles.xml")) {
+    std::string_view xml = readPart(index, *part, converted);
+    stylesJob = pool.submit(getStyles, xml);
+    dateStylesJob = pool.submit(readDateStyles, xml);
+  }
 
   std::future<std::vector<std::string>> stringsJob;
   if (auto part = findTablePart(index, workbookPart, rels, "sharedStrings", "sharedStrings.xml")) {
@@ -207,6 +218,7 @@ void loadWorkbook() {
   SheetsParts = std::move(parts);
   Date1904 = usesDate1904(workbookXml);
   Styles = stylesJob.valid() ? stylesJob.get() : std::vector<int>();
+  DateStyles = dateStylesJob.valid() ? dateStylesJob.get() : std::vector<int>();
   SharedStrings = stringsJob.valid() ? stringsJob.get() : std::vector<std::string>();
   columnMap = mapJob.get();
 }

@@ -15,5 +15,9 @@ int max_row = 0;
 int max_col = 0;
 
 std::vector<std::string> SheetsParts;
+std::vector<int> DateStyles;
 bool Date1904 = false;
 std::string SheetsList;
+
+TabulonFailure LastFailureKind = TABULON_OK;
+std::string LastFailureText;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tabulon.h"
 #include "zip/zip_archive.h"
 
 extern std::vector<std::string> SharedStrings;   // shared string table, decoded
@@ -28,11 +29,19 @@ extern "C" int max_col;                // largest column number stored since loa
 // (chart, dialog or macro sheet) and so has no cells.
 extern std::vector<std::string> SheetsParts;
 
+// Per cell format, 1 when its numbers are dates by any date format, the
+// workbook's own format codes included (Styles counts built-in ones only).
+extern std::vector<int> DateStyles;
+
 // True when the loaded workbook counts serial dates from 1904.
 extern bool Date1904;
 
 // The text last returned by listSheets.
 extern std::string SheetsList;
+
+// How the last entry point call ended, for lastError.
+extern TabulonFailure LastFailureKind;
+extern std::string LastFailureText;
 
 // Raises a running maximum shared by concurrent row jobs; never lowers it.
 inline void raiseMaximum(int& maximum, int value) {

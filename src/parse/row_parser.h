@@ -6,28 +6,13 @@
 #include <string_view>
 #include <vector>
 
+#include "parse/cell_value.h"
+
 // Renders the rows of one block of worksheet XML into the slots of retMT,
 // reading the loaded tables; rows and cells that have no slot are skipped.
 void getWsData(std::string_view block);
 
 namespace tabulon {
-
-// What the row jobs of one sheet read; nobody changes it while they run.
-struct SheetContext {
-  const std::vector<std::string>* sharedStrings = nullptr;
-  const std::vector<int>* styles = nullptr;
-  bool date1904 = false;
-  // Fields per line as the sheet's dimension states; a row holding a cell
-  // further right gets more, and the join widens every line to match.
-  std::uint32_t width = 0;
-  // Per shared string, 1 when it holds a ';' or a carriage return (see
-  // markEditedStrings); when absent each row job works it out itself.
-  const std::vector<std::uint8_t>* sharedStringEdits = nullptr;
-};
-
-// For each string, 1 when it holds a ';' or a carriage return, which the
-// row lines cannot carry as they are.
-std::vector<std::uint8_t> markEditedStrings(const std::vector<std::string>& strings);
 
 // One row element of a block, in document order.
 struct RowLine {

@@ -1,0 +1,422 @@
+// The row reader's lexical layer: byte classes, tags with the three
+// attributes a cell needs, cell contents, and the scan over a block's rows
+// that hands each row and cell to an output. The text renderer and the
+// typed column builder both read rows through scanRows, so they agree on
+// every row and cell by construction.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#include "cells/xml_text.h"
+
+namespace tabulon::rowscan {
+
+// Byte classes for the scanning loops: one table lookup per byte instead
+// of a chain of comparisons.
+enum : std::uint8_t {
+  kLt = 1,        // '<'
+  kSpace = 2,     // white space
+  kNameStop = 4,  // ends a name: white space, '>', '/', '='
+  kEdit = 8,      // needs decoding or erasing: '&', ';', '\r'
+  kGt = 16,       // '>'
+  kQuote = 32,    // '"' or '\''
+};
+
+constexpr std::array<std::uint8_t, 256> makeClasses() {
+  std::array<std::uint8_t, 256> c{};
+  c['<'] = kLt;
+  for (unsigned char s : {' ', '\t', '\n', '\r'}) c[s] |= kSpace | kNameStop;
+  c['>'] |= kNameStop | kGt;
+  c['/'] |= kNameStop;
+  c['='] |= kNameStop;
+  c['&'] |= kEdit;
+  c[';'] |= kEdit;
+  c['\r'] |= kEdit;
+  c['"'] |= kQuote;
+  c['\''] |= kQuote;
+  return c;
+}
+inline constexpr std::array<std::uint8_t, 256> kClass = makeClasses();
+
+inline std::uint8_t classOf(char c) { return kClass[static_cast<unsigned char>(c)]; }
+inline bool isSpace(char c) { return classOf(c) & kSpace; }
+
+
+inline const char* findText(const char* p, const char* end, std::string_view needle) {
+  if (end - p < static_cast<std::ptrdiff_t>(needle.size())) return nullptr;
+  std::string_view hay(p, static_cast<std::size_t>(end - p));
+  std::size_t at = hay.find(needle);
+  return at == std::string_view::npos ? nullptr : p + at;
+}
+
+// The next '<' at or after p, or end. Most distances are a few bytes, where
+// a plain loop beats a library call.
+inline const char* findLt(const char* p, const char* end) {
+  const char* stop = std::min(end, p + 32);
+  while (p < stop) {
+    if (*p == '<') return p;
+    ++p;
+  }
+  if (p >= end) return end;
+  const void* hit = std::memchr(p, '<', static_cast<std::size_t>(end - p));
+  return hit ? static_cast<const char*>(hit) : end;
+}
+
+// True when text holds a ';' or a carriage return. Two library scans beat
+// a search for either character, which tests every byte against the set.
+inline bool holdsEditedCharacter(std::string_view text) {
+  return !text.empty() && (std::memchr(text.data(), ';', text.size()) != nullptr ||
+                           std::memchr(text.data(), '\r', text.size()) != nullptr);
+}
+
+// The element names the row scan acts on, by local name.
+enum class Name : std::uint8_t { Other, Row, C, V, Is };
+
+inline Name classify(const char* name, std::size_t length) {
+  switch (length) {
+    case 1:
+      return name[0] == 'c' ? Name::C : name[0] == 'v' ? Name::V : Name::Other;
+    case 2:
+      return name[0] == 'i' && name[1] == 's' ? Name::Is : Name::Other;
+    case 3:
+      return name[0] == 'r' && name[1] == 'o' && name[2] == 'w' ? Name::Row : Name::Other;
+    default:
+      return Name::Other;
+  }
+}
+
+// A tag as the row scanner sees it, with the three attributes it reads.
+// The scanner is written out here rather than shared with the part
+// scanners because it runs once per tag of the largest part of a workbook.
+struct RawTag {
+  const char* begin = nullptr;  // '<'
+  const char* end = nullptr;    // just past '>'
+  Name name = Name::Other;
+  bool closing = false;
+  bool selfClosing = false;
+  bool hasR = false;
+  std::string_view r, s, t;     // attributes named exactly r, s and t
+};
+
+// Reads the attributes from p up to the tag's '>', keeping r, s and t
+// (whole names: "xr:r" or "spans" never match). Returns the position just
+// past '>', or nullptr when the text ends first. A '<' cannot stand inside a
+// tag: a damaged tag ends just before it, so that every '<' the block
+// cutter sees starts a tag here too and the rows do not depend on where
+// the text was cut.
+inline void keepAttribute(char name, std::string_view value, RawTag& tag) {
+  switch (name) {
+    case 'r':
+      if (!tag.hasR) {
+        tag.r = value;
+        tag.hasR = true;
+      }
+      break;
+    case 's':
+      if (tag.s.data() == nullptr) tag.s = value;
+      break;
+    case 't':
+      if (tag.t.data() == nullptr) tag.t = value;
+      break;
+  }
+}
+
+inline const char* readAttributes(const char* p, const char* end, RawTag& tag) {
+  for (;;) {
+    // The usual form, ' x="value"', for one-letter names.
+    while (end - p >= 4 && p[0] == ' ' && p[2] == '=' && p[3] == '"' && !(classOf(p[1]) & kNameStop)) {
+      const char* v = p + 4;
+      const char* q = v;
+      while (q < end && *q != '"' && *q != '<') ++q;
+      if (q >= end) return nullptr;
+      keepAttribute(p[1], std::string_view(v, static_cast<std::size_t>(q - v)), tag);
+      if (*q == '<') return q;
+      p = q + 1;
+    }
+    while (p < end && (classOf(*p) & kSpace)) ++p;
+    if (p >= end) return nullptr;
+    char c = *p;
+    if (c == '>') return p + 1;
+    if (c == '<') return p;
+    if (c == '/') {
+      if (p + 1 < end && p[1] == '>') {
+        tag.selfClosing = true;
+        return p + 2;
+      }
+      ++p;
+      continue;
+    }
+    if (classOf(c) & kQuote) {
+      // A stray quoted text; skip it whole, since it may hold '>'.
+      ++p;
+      while (p < end && *p != c && *p != '<') ++p;
+      if (p >= end) return nullptr;
+      if (*p == '<') return p;
+      ++p;
+      continue;
+    }
+    const char* name = p;
+    while (p < end && !(classOf(*p) & (kNameStop | kLt))) ++p;
+    std::size_t nameLength = static_cast<std::size_t>(p - name);
+    while (p < end && (classOf(*p) & kSpace)) ++p;
+    if (p >= end) return nullptr;
+    if (*p != '=') continue;  // a bare word; the next name starts here
+    ++p;
+    while (p < end && (classOf(*p) & kSpace)) ++p;
+    if (p >= end) return nullptr;
+    std::string_view value;
+    char quote = *p;
+    if (classOf(quote) & kQuote) {
+      const char* v = ++p;
+      while (p < end && *p != quote && *p != '<') ++p;
+      if (p >= end) return nullptr;
+      value = std::string_view(v, static_cast<std::size_t>(p - v));
+      if (*p == '<') {
+        if (nameLength == 1) keepAttribute(*name, value, tag);
+        return p;
+      }
+      ++p;
+    } else {
+      const char* v = p;
+      while (p < end && !(classOf(*p) & (kSpace | kGt | kLt))) ++p;
+      value = std::string_view(v, static_cast<std::size_t>(p - v));
+    }
+    if (nameLength == 1) keepAttribute(*name, value, tag);
+  }
+}
+
+// The next element tag at or after p, skipping comments, processing
+// instructions, CDATA sections and declarations. False when the text ends
+// before a complete tag.
+inline bool readTag(const char* p, const char* end, RawTag& tag) {
+  for (;;) {
+    p = findLt(p, end);
+    if (end - p < 2) return false;
+    const char* q = p + 1;
+    if (*q == '!' || *q == '?') {
+      std::string_view terminator = ">";
+      if (end - q >= 3 && q[1] == '-' && q[2] == '-') terminator = "-->";
+      else if (end - q >= 8 && std::memcmp(q, "![CDATA[", 8) == 0) terminator = "]]>";
+      else if (*q == '?') terminator = "?>";
+      const char* stop = findText(q + 1, end, terminator);
+      if (stop == nullptr) return false;
+      p = stop + terminator.size();
+      continue;
+    }
+    tag = RawTag{};
+    tag.begin = p;
+    tag.closing = *q == '/';
+    if (tag.closing) ++q;
+    const char* name = q;
+    const char* local = q;
+    while (q < end && !(classOf(*q) & (kNameStop | kLt))) {
+      if (*q == ':') local = q + 1;
+      ++q;
+    }
+    tag.name = classify(local, static_cast<std::size_t>(q - local));
+    if (tag.closing) {
+      // An end tag has no attributes: it ends at the first '>', or before a
+      // '<' or the end of the text, exactly where the block cutter ends a
+      // row end tag.
+      while (q < end && *q != '>' && *q != '<') ++q;
+      tag.end = q < end && *q == '>' ? q + 1 : q;
+      return true;
+    }
+    if (q >= end) return false;
+    if (q == name && *q != '>' && *q != '/') {
+      // "<" followed by white space or '=': not a tag.
+      p = q;
+      continue;
+    }
+    tag.end = readAttributes(q, end, tag);
+    return tag.end != nullptr;
+  }
+}
+
+template <class Int>
+inline bool parseInt(std::string_view text, Int& value) {
+  text = trimXmlSpace(text);
+  auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return ec == std::errc() && ptr != text.data();
+}
+
+// A number written in full (surrounding white space allowed).
+inline bool parseNumber(std::string_view text, double& value) {
+  text = trimXmlSpace(text);
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  if (text.empty()) return false;
+  auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return ec == std::errc() && ptr == text.data() + text.size();
+}
+
+// The position of a cell reference such as "AB12": its letters up to the
+// first digit, read as a column number even beyond the last column the
+// lines can hold. Lower-case letters name the same column, as they do for
+// the programs that write them. 0 when the letters are no column name.
+inline std::uint32_t positionOfReference(std::string_view ref) {
+  std::uint32_t position = 0;
+  std::size_t letters = 0;
+  for (char c : ref) {
+    if (c >= '0' && c <= '9') break;
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c < 'A' || c > 'Z') return 0;
+    // Past seven letters the position is beyond any line; stop counting.
+    if (++letters <= 7) position = position * 26 + static_cast<std::uint32_t>(c - 'A' + 1);
+  }
+  return letters <= 7 ? position : UINT32_MAX;
+}
+
+// A table index written in decimal (surrounding white space allowed).
+inline bool parseIndex(std::string_view text, std::uint64_t& index) {
+  const char* p = text.data();
+  const char* end = p + text.size();
+  while (p < end && isSpace(*p)) ++p;
+  const char* digits = p;
+  std::uint64_t value = 0;
+  while (p < end && *p >= '0' && *p <= '9' && p - digits < 18) value = value * 10 + static_cast<std::uint64_t>(*p++ - '0');
+  if (p == digits) return false;
+  while (p < end && isSpace(*p)) ++p;
+  if (p != end) {
+    // A sign, more digits than any table holds, or trailing text: read it
+    // the general way so that "+3" and "3x" keep their former meaning.
+    std::int64_t general = -1;
+    if (!parseInt(text, general) || general < 0) return false;
+    value = static_cast<std::uint64_t>(general);
+  }
+  index = value;
+  return true;
+}
+
+
+// One cell as read from the sheet, before its value is resolved.
+struct CellInput {
+  // Column from the reference (or following the previous cell): 0 for
+  // letters that name no column, UINT32_MAX beyond any column.
+  std::uint32_t position = 0;
+  std::string_view type, style;  // the t and s attributes
+  std::string_view value;        // the <v> text
+  std::string_view inlineContent;  // between <is> and </is>
+  bool hasValue = false;
+  bool hasInline = false;
+  std::uint8_t valueClasses = 0;  // byte classes seen in value
+};
+
+// Reads the content of the cell whose start tag is tag and whose content
+// starts at p; returns where the row scan goes on. cell.position must be
+// set by the caller.
+inline const char* readCell(const RawTag& tag, const char* p, const char* end, CellInput& cell) {
+  cell.type = tag.t;
+  cell.style = tag.s;
+  cell.value = {};
+  cell.inlineContent = {};
+  cell.hasValue = cell.hasInline = false;
+  cell.valueClasses = 0;
+  if (tag.selfClosing) return p;
+
+  // The usual form, "<v>text</v></c>", without the general tag reader.
+  if (end - p >= 3 && p[0] == '<' && p[1] == 'v' && p[2] == '>') {
+    const char* v = p + 3;
+    const char* q = v;
+    std::uint8_t classes = 0;
+    while (q < end && *q != '<') classes |= classOf(*q++);
+    if (end - q >= 8 && std::memcmp(q, "</v></c>", 8) == 0) {
+      cell.value = std::string_view(v, static_cast<std::size_t>(q - v));
+      cell.hasValue = true;
+      cell.valueClasses = classes;
+      return q + 8;
+    }
+  }
+
+  RawTag inner;
+  while (readTag(p, end, inner)) {
+    if (inner.name == Name::C && inner.closing) {
+      p = inner.end;
+      break;
+    }
+    if (inner.name == Name::C || inner.name == Name::Row) {
+      // The cell was not closed: the tag belongs to the row scan.
+      p = inner.begin;
+      break;
+    }
+    p = inner.end;
+    if (inner.closing || inner.selfClosing) continue;
+    if (inner.name == Name::V) {
+      const char* valueEnd = findLt(p, end);
+      cell.value = std::string_view(p, static_cast<std::size_t>(valueEnd - p));
+      cell.valueClasses = 0;
+      for (char c : cell.value) cell.valueClasses |= classOf(c);
+      cell.hasValue = true;
+      p = valueEnd;
+    } else if (inner.name == Name::Is) {
+      const char* contentStart = p;
+      const char* contentEnd = end;
+      RawTag t;
+      while (readTag(p, end, t)) {
+        if (t.closing && t.name == Name::Is) {
+          contentEnd = t.begin;
+          p = t.end;
+          break;
+        }
+        if (t.name == Name::C || t.name == Name::Row) {
+          contentEnd = t.begin;
+          p = t.begin;
+          break;
+        }
+        p = t.end;
+      }
+      if (contentEnd == end) p = end;
+      cell.inlineContent = std::string_view(contentStart, static_cast<std::size_t>(contentEnd - contentStart));
+      cell.hasInline = true;
+    }
+  }
+  return p;
+}
+
+// Reads every row element of block in document order and hands it to out:
+//   out.startRow(bool numbered, std::string_view r)  a row starts
+//   bool out.cell(const CellInput&)  a cell with a value or inline text;
+//       false asks to read the row again from its start (out has reset it)
+//   out.finishRow()                  the row ended
+// Text outside row elements (the sheet's header and trailer) is ignored.
+template <class Output>
+void scanRows(std::string_view block, Output& out) {
+  const char* p = block.data();
+  const char* end = p + block.size();
+  bool inRow = false;
+  const char* rowContent = nullptr;
+  std::uint32_t previous = 0;  // position of the row's previous cell
+  RawTag tag;
+  CellInput cell;
+  while (readTag(p, end, tag)) {
+    p = tag.end;
+    if (tag.name == Name::Row) {
+      if (inRow) out.finishRow();
+      inRow = false;
+      if (tag.closing) continue;
+      out.startRow(tag.hasR, tag.r);
+      rowContent = p;
+      previous = 0;
+      if (tag.selfClosing) out.finishRow();
+      else inRow = true;
+    } else if (inRow && tag.name == Name::C && !tag.closing) {
+      // A cell without a reference follows the previous one, also beyond
+      // the last column.
+      cell.position = tag.hasR ? positionOfReference(tag.r)
+                               : previous == UINT32_MAX ? UINT32_MAX : previous + 1;
+      previous = cell.position;
+      p = readCell(tag, p, end, cell);
+      if ((cell.hasValue || cell.hasInline) && !out.cell(cell)) {
+        p = rowContent;
+        previous = 0;
+      }
+    }
+  }
+  if (inRow) out.finishRow();
+}
+
+}  // namespace tabulon::rowscan

@@ -1,0 +1,42 @@
+// The sheet pipeline: the worksheet part is inflated in pieces, cut into
+// blocks of whole rows, and each block is read on the pool by an output
+// (row lines for the text, cells for typed columns) while later bytes are
+// still being inflated. The sheet's whole text is never held at once.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "zip/zip_archive.h"
+
+namespace tabulon {
+
+// An output of the pipeline. Blocks are numbered in document order from 0;
+// the output keeps one result per block and joins them in that order.
+class RowBlockSink {
+ public:
+  virtual ~RowBlockSink() = default;
+  // On the calling thread, once, before any block is read: the first
+  // block's text, which holds the sheet's header (its dimension).
+  virtual void begin(std::string_view head) = 0;
+  // On the calling thread: block index is about to be handed out.
+  virtual void addBlock(std::size_t index) = 0;
+  // On a pool thread: read block index. Blocks run concurrently.
+  virtual void read(std::size_t index, std::string_view block) = 0;
+};
+
+// Bytes of sheet text per block: large enough that a job's overhead does
+// not show, small enough that inflating and reading overlap early.
+constexpr std::size_t kBlockBytes = 4u << 20;
+
+// Streams the archive member part through sink with the given number of
+// worker threads. Throws a Failure when the member is missing or damaged;
+// an exception of a block job is rethrown after all jobs have ended.
+void streamRowBlocks(Zippy::ZipArchive& archive, const std::string& part, unsigned threads,
+                     std::size_t blockBytes, RowBlockSink& sink);
+
+// The same over text in memory, cut into count blocks.
+void readRowBlocks(std::string_view text, unsigned count, RowBlockSink& sink);
+
+}  // namespace tabulon
