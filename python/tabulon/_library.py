@@ -168,8 +168,8 @@ def open_workbook(path):
                 detail = _detail(text, path)
                 # A damaged or foreign archive is, to the user, not a workbook.
                 if status == -2 and code in (NOT_A_ZIP, INTERNAL, OK):
-                    raise WorkbookError("%s: not a workbook (%s)" % (
-                        shown, detail or "not a zip archive, or a damaged one"), path)
+                    raise WorkbookError("%s: not a workbook: not a zip archive, or a damaged one%s"
+                                        % (shown, " (%s)" % detail if detail else ""), path)
                 if code in (DAMAGED_MEMBER, MISSING_PART, NOT_A_ZIP, INTERNAL, OK):
                     raise WorkbookError("%s: cannot load the workbook (%s)" % (
                         shown, detail or "a part is missing or damaged"), path)

@@ -779,7 +779,7 @@ try:
     tabulon.sheet_names("README.md")
 except tabulon.TabulonError as error:
     print(error)
-# -> README.md: not a workbook (not a zip archive, or a damaged one)
+# -> README.md: not a workbook: not a zip archive, or a damaged one (failed finding central directory)
 ''',
 ]
 # The README's check that an installed module works.
