@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "api/arrow_export.h"
 #include "api/failure_record.h"
 #include "api/sheet_extraction.h"
 #include "api/workbook_loader.h"
@@ -109,6 +110,31 @@ extern "C" const char* listSheets(void) {
 }
 
 extern "C" const char* version(void) { return kVersion; }
+
+extern "C" int readColumns(const char* sheetName, const TabulonReadOptions* options, ArrowSchema* schema,
+                           ArrowArray* array) {
+  using namespace tabulon;
+  clearFailure();
+  if (schema == nullptr || array == nullptr) {
+    recordFailure(TABULON_INVALID_ARGUMENT, "readColumns needs a schema and an array to fill");
+    return -1;
+  }
+  schema->release = nullptr;
+  array->release = nullptr;
+  try {
+    ColumnOptions chosen;
+    if (options != nullptr) {
+      chosen.skipRows = options->skip_rows;
+      chosen.maxRows = options->max_rows;
+      chosen.header = options->header != 0;
+    }
+    exportColumns(extractColumns(sheetName, chosen, hardwareThreads()), schema, array);
+    return 0;
+  } catch (...) {
+    recordCurrentException();
+    return -1;
+  }
+}
 
 extern "C" const char* lastError(int* code) {
   if (code != nullptr) *code = LastFailureKind;

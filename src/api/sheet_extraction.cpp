@@ -1,5 +1,7 @@
 #include "api/sheet_extraction.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <climits>
 #include <cstdint>
@@ -13,6 +15,8 @@
 #include "base/failure.h"
 #include "cells/column_map.h"
 #include "parse/row_parser.h"
+#include "parse/sheet_columns.h"
+#include "parse/typed_cells.h"
 #include "parse/sheet_pipeline.h"
 #include "parse/xml_scan.h"
 
@@ -143,6 +147,56 @@ class TextSink : public RowBlockSink {
   std::deque<std::vector<RowLine>> results_;  // stable while blocks are added
 };
 
+// The typed output of the sheet pipeline: each block's cells, placed into
+// columns at the end. Dates are read by every date format.
+class ColumnSink : public RowBlockSink {
+ public:
+  ColumnSink() {
+    context_.sharedStrings = &SharedStrings;
+    context_.styles = &DateStyles;
+    context_.date1904 = Date1904;
+    edits_.assign(SharedStrings.size(), 0);  // typed text keeps every character
+  }
+
+  void begin(std::string_view) override {}
+
+  void addBlock(std::size_t) override {
+    std::lock_guard lock(mutex_);
+    results_.emplace_back();
+  }
+
+  void read(std::size_t index, std::string_view block) override {
+    TypedBlock* result;
+    {
+      std::lock_guard lock(mutex_);
+      result = &results_[index];
+    }
+    readTypedBlock(block, context_, edits_, *result);
+  }
+
+  SheetColumns assemble(const ColumnOptions& options) {
+    std::vector<TypedBlock> blocks;
+    blocks.reserve(results_.size());
+    for (TypedBlock& block : results_) blocks.push_back(std::move(block));
+    results_.clear();
+    return assembleColumns(blocks, SharedStrings, options, memoryLimit());
+  }
+
+ private:
+  // What the columns of one sheet may take: half the machine's memory, so
+  // that a sheet's extent alone cannot push the host out of memory.
+  static std::uint64_t memoryLimit() {
+    const long pages = sysconf(_SC_PHYS_PAGES), size = sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || size <= 0) return UINT64_MAX;
+    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(size) / 2;
+  }
+
+  SheetContext context_;
+  std::vector<std::uint8_t> edits_;
+  std::mutex mutex_;
+  std::deque<TypedBlock> results_;
+};
+
 }  // namespace
 
 unsigned hardwareThreads() {
@@ -183,6 +237,20 @@ std::string sheetPart(const char* sheetName) {
   std::size_t position = static_cast<std::size_t>(found - SheetsNames.begin());
   return position < SheetsParts.size() ? SheetsParts[position]
                                        : "xl/worksheets/sheet" + std::to_string(position + 1) + ".xml";
+}
+
+SheetColumns extractColumns(const char* sheetName, const ColumnOptions& options, unsigned threads,
+                            std::size_t blockBytes) {
+  std::string part = sheetPart(sheetName);
+  ColumnSink sink;
+  if (!part.empty()) streamRowBlocks(xlsFile, part, std::max(1u, threads), std::max<std::size_t>(1, blockBytes), sink);
+  return sink.assemble(options);
+}
+
+SheetColumns readColumnsOf(std::string_view sheetXml, const ColumnOptions& options, unsigned blocks) {
+  ColumnSink sink;
+  readRowBlocks(sheetXml, blocks, sink);
+  return sink.assemble(options);
 }
 
 const char* extractSheet(const char* sheetName, unsigned threads, std::size_t blockBytes,

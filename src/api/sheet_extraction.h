@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "parse/sheet_columns.h"
 #include "parse/sheet_pipeline.h"
 
 namespace tabulon {
@@ -26,6 +27,15 @@ const char* renderSheet(std::string_view sheetXml, unsigned blocks, const TextOp
 // On failure records why and returns "0".
 const char* extractSheet(const char* sheetName, unsigned threads, std::size_t blockBytes = kBlockBytes,
                          const TextOptions& options = {});
+
+// The named sheet's typed columns. Throws a Failure (unknown sheet,
+// unreadable part, extent too large) or an allocation failure.
+SheetColumns extractColumns(const char* sheetName, const ColumnOptions& options, unsigned threads,
+                            std::size_t blockBytes = kBlockBytes);
+
+// Typed columns of worksheet XML in memory, read in the given number of
+// blocks, with the loaded workbook's tables.
+SheetColumns readColumnsOf(std::string_view sheetXml, const ColumnOptions& options, unsigned blocks);
 
 // The archive member of the named sheet of the loaded workbook; "" for a
 // sheet without cells. Throws a Failure for an unknown name.

@@ -181,7 +181,8 @@ std::vector<Member> Workbook::members() const {
     std::size_t count = 0;
     for (std::size_t p = cellXfs.find("<xf"); p != std::string::npos; p = cellXfs.find("<xf", p + 3)) ++count;
     out.push_back({"xl/styles.xml", head +
-        "<styleSheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+        "<styleSheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">" +
+        (numFmts.empty() ? std::string() : "<numFmts>" + numFmts + "</numFmts>") +
         "<cellStyleXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\"/></cellStyleXfs>"
         "<cellXfs count=\"" + std::to_string(count) + "\">" + cellXfs + "</cellXfs></styleSheet>"});
   }

@@ -44,6 +44,7 @@ struct Workbook {
   std::vector<std::pair<std::string, std::string>> sheets;
   std::string sharedStrings;   // the <si> items, "" for no shared-strings part
   std::string cellXfs;         // the <xf> items, "" for no styles part
+  std::string numFmts;         // the <numFmt> items of the styles part
   bool date1904 = false;
   std::vector<Member> extra;   // further members, added last
 

@@ -1,0 +1,74 @@
+#include "cells/date_time.h"
+
+#include <cmath>
+
+#include "cells/serial_date.h"
+
+namespace tabulon {
+namespace {
+
+constexpr std::int64_t kMicrosPerDay = 86400LL * 1000000LL;
+// Serial day 0 of the 1900 system, counted as 1899-12-30, in days since 1970.
+constexpr std::int64_t kSerialEpochDays = -25569;
+
+struct Civil {
+  std::int64_t year;
+  unsigned month, day;
+};
+
+// Inverse of daysFromCivil: eras of 400 years, days of the era, then the
+// year of the era from a March-based year.
+Civil civilFromDays(std::int64_t days) {
+  days += 719468;
+  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
+  const unsigned yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const unsigned monthIndex = (5 * dayOfYear + 2) / 153;
+  const unsigned day = dayOfYear - (153 * monthIndex + 2) / 5 + 1;
+  const unsigned month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
+  return {static_cast<std::int64_t>(yearOfEra) + era * 400 + (month <= 2), month, day};
+}
+
+// Micros of 0000-01-01 and of the end of 9999-12-31.
+const std::int64_t kFirstMicros = daysFromCivil(0, 1, 1) * kMicrosPerDay;
+const std::int64_t kEndMicros = daysFromCivil(10000, 1, 1) * kMicrosPerDay;
+
+}  // namespace
+
+std::int64_t daysFromCivil(std::int64_t year, unsigned month, unsigned day) {
+  year -= month <= 2;
+  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const auto yearOfEra = static_cast<unsigned>(year - era * 400);
+  const unsigned dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+  const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + static_cast<std::int64_t>(dayOfEra) - 719468;
+}
+
+bool serialToMicros(double serial, std::int64_t& micros) {
+  if (!std::isfinite(serial)) return false;
+  // Days and fraction apart, so that a fraction a hair below 1 cannot
+  // carry the day sum in floating point; 4e6 days spans every year we write.
+  if (serial < -1e6 || serial > 4e6) return false;
+  const double x = serial < 61.0 ? (serial < 60.0 ? serial + 1.0 : serial) : serial;
+  const double whole = std::floor(x);
+  const auto dayMicros = static_cast<std::int64_t>(std::llround((x - whole) * static_cast<double>(kMicrosPerDay)));
+  const std::int64_t value = (static_cast<std::int64_t>(whole) + kSerialEpochDays) * kMicrosPerDay + dayMicros;
+  if (value < kFirstMicros || value >= kEndMicros) return false;
+  micros = value;
+  return true;
+}
+
+std::string microsText(std::int64_t micros) {
+  // Nearest second, half a second up; the carry may move the day.
+  std::int64_t seconds = micros >= 0 ? (micros + 500000) / 1000000 : -((-micros + 499999) / 1000000);
+  std::int64_t days = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
+  std::int64_t inDay = seconds - days * 86400;
+  const Civil date = civilFromDays(days);
+  if (date.year < 0 || date.year > 9999) return std::string();
+  const int second = static_cast<int>(inDay % 60), minute = static_cast<int>(inDay / 60 % 60);
+  return CreateTS(static_cast<int>(date.day), static_cast<int>(date.month), static_cast<int>(date.year),
+                  static_cast<int>(inDay / 3600), minute, second);
+}
+
+}  // namespace tabulon
