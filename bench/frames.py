@@ -62,7 +62,8 @@ READERS = [
      "    schema, array = _arrow.ArrowSchema(), _arrow.ArrowArray()\n"
      "    with _library.open_workbook(path) as lib:\n"
      "        name = lib.listSheets().split(b'\\n')[0]\n"
-     "        assert lib.readColumns(name, None, ctypes.byref(schema), ctypes.byref(array)) == 0\n"
+     "        options = _arrow.ReadOptions(0, -1, 1)  # as read_frame asks: a header row\n"
+     "        assert lib.readColumns(name, options, ctypes.byref(schema), ctypes.byref(array)) == 0\n"
      "    shape = (array.length, array.n_children)\n"
      "    _arrow.release(array); _arrow.release(schema)\n"
      "    return type('S', (), {'shape': shape})()\n",
