@@ -122,10 +122,11 @@ int render(const std::string& path, const std::vector<std::string>& operands, bo
   if (!known) {
     return fail(kUnknownSheet, "no sheet '" + sheet + "' in " + path + "; its sheets: " + quotedList(sheets));
   }
-  const char* text = getSheetData(sheet.c_str());
+  // Cells of the workbook's own date formats are dates here too.
+  const char* text = getSheetText(sheet.c_str(), TABULON_TEXT_ALL_DATES);
   if (std::strcmp(text, "0") == 0) {
-    return fail(kUnreadableSheet,
-                "sheet '" + sheet + "' of " + path + " cannot be read (its part is missing or damaged)");
+    const char* why = lastError(nullptr);
+    return fail(kUnreadableSheet, "sheet '" + sheet + "' of " + path + " cannot be read: " + why);
   }
   if (*text == '\0') note("sheet '" + sheet + "' of " + path + " holds no values");
   bool written = csv ? writeAll(tabulon::cli::toCsv(text)) : writeAll(text);
@@ -167,8 +168,16 @@ int main(int argc, char** argv) {
   if (int status = checkFile(path); status != kOk) return status;
 
   int opened = openExcel(path.c_str());
-  if (opened == -2) return fail(kNotWorkbook, path + ": not a workbook (not a zip archive, or a damaged one)");
-  if (opened != 0) return fail(kNotWorkbook, path + ": not a workbook (its parts cannot be read)");
+  if (opened != 0) {
+    int code = 0;
+    const std::string why = lastError(&code);
+    if (code == TABULON_NO_SUCH_FILE || code == TABULON_NOT_A_FILE || code == TABULON_UNREADABLE)
+      return fail(kNoFile, why);
+    // The archive's own messages already name the file.
+    std::string reason = why;
+    if (reason.rfind(path + ": ", 0) == 0) reason.erase(0, path.size() + 2);
+    return fail(kNotWorkbook, path + ": not a workbook (" + reason + ")");
+  }
   int status = render(path, operands, list, csv);
   closeExcel();
   return status;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "api/sheet_extraction.h"
+#include "api/workbook.h"
 #include "api/workbook_state.h"
 #include "fuzz_support.h"
 #include "tabulon.h"
@@ -34,10 +35,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       // At most about 64 blocks, so that a sheet that inflates to
       // megabytes does not turn into a million jobs.
       std::size_t blockBytes = smallest;
+      const std::vector<std::string>& parts = tabulon::openWorkbook()->sheetParts;
       for (const auto& entry : xlsFile.Entries())
-        if (i < SheetsParts.size() && entry.info.name == SheetsParts[i])
+        if (i < parts.size() && entry.info.name == parts[i])
           blockBytes = std::max<std::size_t>(blockBytes, entry.info.uncompressedSize / 64);
-      require(whole == tabulon::extractSheet(name.c_str(), 2, blockBytes),
+      require(whole == tabulon::extractSheet(tabulon::openWorkbook(), name.c_str(), 2, blockBytes),
               "the text depends on where the sheet is cut into blocks");
     }
     const char* unknown = "\x01no such sheet";

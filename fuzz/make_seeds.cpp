@@ -163,10 +163,17 @@ void rowSeeds() {
       "<row r=\"2147483647\"><c r=\"A1\" t=\"s\"><v>2147483647</v></c></row><row r=\"-3\"><c><v>1</v></c></row>"
       "<row r=\"0\"><c r=\"B0\" s=\"-1\"><v>5</v></c></row><row r=\"99999999999\"><c r=\"ZZZ1\"><v>x</v></c></row>"
       "<row><c r=\"A\" t=\"s\"><v>-1</v></c><c r=\"C9\" s=\"2147483647\"><v>1</v></c><c r=\"");
+  put("row_parser", "iso-dates", tableHeader(false, 3, 3, 2, 0b10) +
+      "<row r=\"1\"><c r=\"A1\" t=\"d\"><v>2017-03-16</v></c><c r=\"B1\" t=\"d\" s=\"1\">"
+      "<v>2023-12-31T23:59:59.5+02:00</v></c><c r=\"C1\" t=\"d\"><v>9999-12-31T23:59:59.9Z</v></c></row>"
+      "<row r=\"2\"><c r=\"A2\" t=\"d\"><v>10:10:10</v></c><c r=\"B2\" t=\"d\"><v>2017-02-29</v></c>"
+      "<c r=\"C2\" t=\"str\"><v>a;b_x000D_\nc</v></c></row>");
   put("sheet_render", "sample", dated + worksheet("A1:D6", sampleRows()));
   put("sheet_render", "repeated-rows", tableHeader(false, 0, 2, 0, 0) + worksheet("A1:B3",
       "<row r=\"3\"><c r=\"B3\"><v>1</v></c></row><row r=\"3\"><c r=\"A3\"><v>2</v></c></row>"
-      "<row><c><v>3</v></c></row><row r=\"1\"/><row r=\"2000000\"><c><v>far</v></c></row>"));
+      "<row><c><v>3</v></c></row><row r=\"1\"/><row r=\"2000000\"><c><v>far</v></c></row>"
+      "<row r=\"3\"><c r=\"B3\"><v>4</v></c><c r=\"C3\"><v>5</v></c></row>"
+      "<row r=\"2000000\"><c r=\"B2000000\"><v>away</v></c></row>"));
   put("sheet_render", "comment-after-rows", tableHeader(true, 1, 1, 1, 1) +
       worksheet("A1", "<row r=\"1\"><c r=\"A1\" s=\"0\"><v>1</v></c></row><!-- tail -->"));
 }

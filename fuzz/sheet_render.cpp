@@ -2,16 +2,17 @@
 // the text in order, and the rendered text is the same for 1, 2 and 3
 // blocks. Tables come from the input's first bytes (see fuzz_support.h).
 #include "api/sheet_extraction.h"
+#include "api/workbook.h"
 #include "api/workbook_state.h"
 #include "fuzz_support.h"
 #include "parse/row_blocks.h"
 
 namespace {
 
-std::string render(std::string_view xml, unsigned blocks) {
+std::string render(const tabulon::Workbook& workbook, std::string_view xml, unsigned blocks) {
   out.clear();
   retMT.clear();
-  return tabulon::renderSheet(xml, blocks);
+  return tabulon::renderSheet(workbook, xml, blocks);
 }
 
 }  // namespace
@@ -33,13 +34,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(next == xml.data() + xml.size(), "blocks do not cover the text");
   }
 
-  SharedStrings = std::move(tables.strings);
-  Styles = std::move(tables.styles);
-  Date1904 = tables.date1904;
-  const std::string one = render(xml, 1);
+  Workbook workbook;
+  workbook.sharedStrings = std::move(tables.strings);
+  workbook.sharedStringEdits = markEditedStrings(workbook.sharedStrings);
+  workbook.styles = std::move(tables.styles);
+  workbook.date1904 = tables.date1904;
+  const std::string one = render(workbook, xml, 1);
   const unsigned long width = max_abs_col;
   for (unsigned count : {2u, 3u}) {
-    require(render(xml, count) == one, "the text depends on the number of blocks");
+    require(render(workbook, xml, count) == one, "the text depends on the number of blocks");
     require(max_abs_col == width, "the width depends on the number of blocks");
   }
   return 0;

@@ -6,9 +6,9 @@
  *
  * Sheet text: one line per row that holds a value, each line ended by "\n";
  * every line has the same number of fields, each field ended by ";".
- * Dates are written "%Y-%m-%d %H:%M:%S". Nothing is quoted or escaped: a ";"
- * or a carriage return inside a cell is removed together with the character
- * that follows it. The host never frees what the library returns.
+ * Dates are written "%Y-%m-%d %H:%M:%S". Nothing is quoted or escaped: every
+ * ";" and carriage return inside a cell is removed, and nothing else; a line
+ * feed stays. The host never frees what the library returns.
  */
 #ifndef TABULON_H
 #define TABULON_H

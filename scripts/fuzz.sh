@@ -17,8 +17,7 @@ seconds=${1:?usage: scripts/fuzz.sh SECONDS [TARGET...]}
 shift
 build=${FUZZ_BUILD_DIR:-$root/build-fuzz}
 corpus=${FUZZ_CORPUS:-$root/fuzz/corpus-work}
-all_targets=(archive sheet_list relationships shared_strings styles references serial_date
-             xml_text xml_scan row_parser sheet_render library)
+mapfile -t all_targets < <(grep -E '^[a-z_]+$' "$root/fuzz/targets.txt")
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=("${all_targets[@]}")
 

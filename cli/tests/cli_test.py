@@ -214,7 +214,7 @@ class ExampleHost(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertTrue(result.stdout.startswith(
             "== Sales\n" + SALES + "== Übersicht\nRegion;Manager;Last review;\n"))
-        self.assertIn("== Notes\nFigures are illustrative.;\nPrices in EURunits per day.;\n", result.stdout)
+        self.assertIn("== Notes\nFigures are illustrative.;\nPrices in EUR units per day.;\n", result.stdout)
 
     def test_c_host_reports_failures(self):
         for args in [(LIBRARY,), (LIBRARY, os.path.join(SOURCE, "README.md")),

@@ -7,7 +7,9 @@
 #include "api/arrow_export.h"
 #include "api/failure_record.h"
 #include "api/sheet_extraction.h"
+#include "api/workbook.h"
 #include "api/workbook_loader.h"
+#include "base/failure.h"
 #include "api/workbook_state.h"
 #include "tabulon.h"
 #include "zip/zip_failure.h"
@@ -49,19 +51,24 @@ extern "C" int openExcel(const char* path) {
     }
     bool missing = false;
     if (testPath(path, missing) != 0) return -1;
+    // Opening releases the previous archive, and with it the workbook
+    // read from it, whether or not the new one opens.
     try {
       xlsFile.Open(path);
     } catch (const Zippy::ZipRuntimeError& error) {
+      releaseWorkbook();
       if (missing) recordFailure(TABULON_NO_SUCH_FILE, std::string("no such file: ") + path);
       else recordFailure(openFailureKind(error), std::string(path) + ": " + error.what());
       return -2;
     } catch (...) {
+      releaseWorkbook();
       recordCurrentException();
       return -2;
     }
-    loadWorkbook();
+    installWorkbook(loadWorkbook(xlsFile));
     return 0;
   } catch (...) {
+    releaseWorkbook();
     recordCurrentException();
     return -1;
   }
@@ -69,27 +76,22 @@ extern "C" int openExcel(const char* path) {
 
 extern "C" const char* getSheetData(const char* sheetName) {
   tabulon::clearFailure();
-  return tabulon::extractSheet(sheetName, tabulon::hardwareThreads());
+  return tabulon::extractSheet(tabulon::openWorkbook(), sheetName, tabulon::hardwareThreads());
 }
 
 extern "C" const char* getSheetText(const char* sheetName, unsigned flags) {
   tabulon::clearFailure();
   tabulon::TextOptions options;
   options.allDates = (flags & TABULON_TEXT_ALL_DATES) != 0;
-  return tabulon::extractSheet(sheetName, tabulon::hardwareThreads(), tabulon::kBlockBytes, options);
+  return tabulon::extractSheet(tabulon::openWorkbook(), sheetName, tabulon::hardwareThreads(),
+                               tabulon::kBlockBytes, options);
 }
 
 extern "C" int closeExcel(void) {
   tabulon::clearFailure();
   xlsFile.Close();
-  std::vector<std::string>().swap(retMT);
-  columnMap.clear();
-  SheetsNames.clear();
-  Styles.clear();
-  DateStyles.clear();
-  SheetsParts.clear();
+  tabulon::releaseWorkbook();
   SheetsList.clear();
-  Date1904 = false;
   return 0;
 }
 
@@ -128,7 +130,9 @@ extern "C" int readColumns(const char* sheetName, const TabulonReadOptions* opti
       chosen.maxRows = options->max_rows;
       chosen.header = options->header != 0;
     }
-    exportColumns(extractColumns(sheetName, chosen, hardwareThreads()), schema, array);
+    const Workbook* workbook = openWorkbook();
+    if (workbook == nullptr) throw Failure(TABULON_NO_WORKBOOK, "no workbook is open");
+    exportColumns(extractColumns(*workbook, sheetName, chosen, hardwareThreads()), schema, array);
     return 0;
   } catch (...) {
     recordCurrentException();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "api/failure_record.h"
+#include "api/workbook.h"
 #include "api/workbook_state.h"
 #include "base/failure.h"
 #include "cells/column_map.h"
@@ -64,15 +65,29 @@ void join(std::vector<std::vector<RowLine>>& blocks, std::uint32_t width) {
       raiseMaximum(max_row, row.number);
       raiseMaximum(max_col, static_cast<int>(row.maxColumn));
       if (row.number <= kLastSlotRow) {
-        retMT[static_cast<std::size_t>(row.number)] = std::move(row.line);
+        // Some writers split one row into several elements: their cells
+        // join, in document order. Rare, so only a taken slot pays for it.
+        std::string& slot = retMT[static_cast<std::size_t>(row.number)];
+        if (slot.empty()) slot = std::move(row.line);
+        else mergeRowLine(slot, row.line);
       } else {
         beyond.push_back({row.number, &row.line});
       }
     }
   }
-  // Of rows with equal numbers the later one wins, as in the slots.
+  // Rows with equal numbers join in document order, as in the slots; the
+  // first of each run keeps the merged line.
   std::stable_sort(beyond.begin(), beyond.end(),
                    [](const Placed& a, const Placed& b) { return a.number < b.number; });
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < beyond.size(); ++i) {
+    if (kept > 0 && beyond[kept - 1].number == beyond[i].number) {
+      mergeRowLine(*beyond[kept - 1].line, *beyond[i].line);
+    } else {
+      beyond[kept++] = beyond[i];
+    }
+  }
+  beyond.resize(kept);
 
   std::size_t total = 0;
   for (const std::string& line : retMT) total += line.empty() ? 0 : line.size() + 1;
@@ -83,20 +98,11 @@ void join(std::vector<std::vector<RowLine>>& blocks, std::uint32_t width) {
     out += line;
     out += '\n';
   }
-  for (std::size_t i = 0; i < beyond.size(); ++i) {
-    if (i + 1 < beyond.size() && beyond[i + 1].number == beyond[i].number) continue;
-    out += *beyond[i].line;
+  for (const Placed& p : beyond) {
+    out += *p.line;
     out += '\n';
   }
   max_abs_col = finalWidth;
-}
-
-SheetContext loadedContext(const TextOptions& options) {
-  SheetContext context;
-  context.sharedStrings = &SharedStrings;
-  context.styles = options.allDates ? &DateStyles : &Styles;
-  context.date1904 = Date1904;
-  return context;
 }
 
 std::uint32_t dimensionWidth(std::string_view sheetXml) {
@@ -108,10 +114,8 @@ std::uint32_t dimensionWidth(std::string_view sheetXml) {
 // block order at the end.
 class TextSink : public RowBlockSink {
  public:
-  explicit TextSink(const TextOptions& options) : context_(loadedContext(options)) {
-    edits_ = markEditedStrings(SharedStrings);
-    context_.sharedStringEdits = &edits_;
-  }
+  TextSink(const Workbook& workbook, const TextOptions& options)
+      : context_(contextOf(workbook, options.allDates)) {}
 
   void begin(std::string_view head) override {
     context_.width = dimensionWidth(head);
@@ -142,7 +146,6 @@ class TextSink : public RowBlockSink {
 
  private:
   SheetContext context_;
-  std::vector<std::uint8_t> edits_;
   std::mutex mutex_;
   std::deque<std::vector<RowLine>> results_;  // stable while blocks are added
 };
@@ -151,12 +154,8 @@ class TextSink : public RowBlockSink {
 // columns at the end. Dates are read by every date format.
 class ColumnSink : public RowBlockSink {
  public:
-  ColumnSink() {
-    context_.sharedStrings = &SharedStrings;
-    context_.styles = &DateStyles;
-    context_.date1904 = Date1904;
-    edits_.assign(SharedStrings.size(), 0);  // typed text keeps every character
-  }
+  explicit ColumnSink(const Workbook& workbook)
+      : context_(contextOf(workbook, true)), strings_(*workbook.strings) {}
 
   void begin(std::string_view) override {}
 
@@ -171,7 +170,7 @@ class ColumnSink : public RowBlockSink {
       std::lock_guard lock(mutex_);
       result = &results_[index];
     }
-    readTypedBlock(block, context_, edits_, *result);
+    readTypedBlock(block, context_, *result);
   }
 
   SheetColumns assemble(const ColumnOptions& options) {
@@ -179,7 +178,7 @@ class ColumnSink : public RowBlockSink {
     blocks.reserve(results_.size());
     for (TypedBlock& block : results_) blocks.push_back(std::move(block));
     results_.clear();
-    return assembleColumns(blocks, SharedStrings, options, memoryLimit());
+    return assembleColumns(blocks, strings_, options, memoryLimit());
   }
 
  private:
@@ -192,7 +191,7 @@ class ColumnSink : public RowBlockSink {
   }
 
   SheetContext context_;
-  std::vector<std::uint8_t> edits_;
+  const std::vector<std::string>& strings_;
   std::mutex mutex_;
   std::deque<TypedBlock> results_;
 };
@@ -219,50 +218,54 @@ std::string_view findDimension(std::string_view sheetXml) {
   return {};
 }
 
-const char* renderSheet(std::string_view sheetXml, unsigned blocks, const TextOptions& options) {
-  TextSink sink(options);
+const char* renderSheet(const Workbook& workbook, std::string_view sheetXml, unsigned blocks,
+                        const TextOptions& options) {
+  TextSink sink(workbook, options);
   readRowBlocks(sheetXml, blocks, sink);
   return sink.join();
 }
 
-std::string sheetPart(const char* sheetName) {
+std::string sheetPart(const Workbook& workbook, const char* sheetName) {
   if (sheetName == nullptr) throw Failure(TABULON_INVALID_ARGUMENT, "no sheet name given");
-  if (!xlsFile.IsOpen() && SheetsNames.empty()) throw Failure(TABULON_NO_WORKBOOK, "no workbook is open");
-  auto found = std::find(SheetsNames.begin(), SheetsNames.end(), std::string_view(sheetName));
-  if (found == SheetsNames.end()) {
+  const std::vector<std::string>& names = workbook.sheetNames;
+  auto found = std::find(names.begin(), names.end(), std::string_view(sheetName));
+  if (found == names.end()) {
     std::string text = "no sheet named \"" + std::string(sheetName) + "\"; the sheets are:";
-    for (const std::string& name : SheetsNames) text += " \"" + name + "\"";
+    for (const std::string& name : names) text += " \"" + name + "\"";
     throw Failure(TABULON_NO_SUCH_SHEET, text);
   }
-  std::size_t position = static_cast<std::size_t>(found - SheetsNames.begin());
-  return position < SheetsParts.size() ? SheetsParts[position]
-                                       : "xl/worksheets/sheet" + std::to_string(position + 1) + ".xml";
+  std::size_t position = static_cast<std::size_t>(found - names.begin());
+  return position < workbook.sheetParts.size() ? workbook.sheetParts[position]
+                                               : "xl/worksheets/sheet" + std::to_string(position + 1) + ".xml";
 }
 
-SheetColumns extractColumns(const char* sheetName, const ColumnOptions& options, unsigned threads,
-                            std::size_t blockBytes) {
-  std::string part = sheetPart(sheetName);
-  ColumnSink sink;
-  if (!part.empty()) streamRowBlocks(xlsFile, part, std::max(1u, threads), std::max<std::size_t>(1, blockBytes), sink);
+SheetColumns extractColumns(const Workbook& workbook, const char* sheetName, const ColumnOptions& options,
+                            unsigned threads, std::size_t blockBytes) {
+  std::string part = sheetPart(workbook, sheetName);
+  ColumnSink sink(workbook);
+  if (!part.empty())
+    streamRowBlocks(*workbook.archive, part, std::max(1u, threads), std::max<std::size_t>(1, blockBytes), sink);
   return sink.assemble(options);
 }
 
-SheetColumns readColumnsOf(std::string_view sheetXml, const ColumnOptions& options, unsigned blocks) {
-  ColumnSink sink;
+SheetColumns readColumnsOf(const Workbook& workbook, std::string_view sheetXml, const ColumnOptions& options,
+                           unsigned blocks) {
+  ColumnSink sink(workbook);
   readRowBlocks(sheetXml, blocks, sink);
   return sink.assemble(options);
 }
 
-const char* extractSheet(const char* sheetName, unsigned threads, std::size_t blockBytes,
+const char* extractSheet(const Workbook* workbook, const char* sheetName, unsigned threads, std::size_t blockBytes,
                          const TextOptions& options) {
   static const char kFailed[] = "0";
   out.clear();
   retMT.clear();
   try {
-    std::string part = sheetPart(sheetName);
+    if (workbook == nullptr) throw Failure(TABULON_NO_WORKBOOK, "no workbook is open");
+    std::string part = sheetPart(*workbook, sheetName);
     if (part.empty()) return out.c_str();  // not a worksheet: no cells
-    TextSink sink(options);
-    streamRowBlocks(xlsFile, part, std::max(1u, threads), std::max<std::size_t>(1, blockBytes), sink);
+    TextSink sink(*workbook, options);
+    streamRowBlocks(*workbook->archive, part, std::max(1u, threads), std::max<std::size_t>(1, blockBytes), sink);
     return sink.join();
   } catch (...) {
     recordCurrentException();

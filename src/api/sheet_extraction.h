@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "api/workbook.h"
 #include "parse/sheet_columns.h"
 #include "parse/sheet_pipeline.h"
 
@@ -21,25 +22,27 @@ struct TextOptions {
 // Renders worksheet XML with the given number of row blocks (parallel jobs)
 // into retMT and out, and returns out's characters. Throws on allocation
 // failure, leaving out and retMT to the caller to reset.
-const char* renderSheet(std::string_view sheetXml, unsigned blocks, const TextOptions& options = {});
+const char* renderSheet(const Workbook& workbook, std::string_view sheetXml, unsigned blocks,
+                        const TextOptions& options = {});
 
-// getSheetData with an explicit number of worker threads and block size.
-// On failure records why and returns "0".
-const char* extractSheet(const char* sheetName, unsigned threads, std::size_t blockBytes = kBlockBytes,
-                         const TextOptions& options = {});
+// getSheetData of workbook (nullptr: none open) with an explicit number of
+// worker threads and block size. On failure records why and returns "0".
+const char* extractSheet(const Workbook* workbook, const char* sheetName, unsigned threads,
+                         std::size_t blockBytes = kBlockBytes, const TextOptions& options = {});
 
 // The named sheet's typed columns. Throws a Failure (unknown sheet,
 // unreadable part, extent too large) or an allocation failure.
-SheetColumns extractColumns(const char* sheetName, const ColumnOptions& options, unsigned threads,
-                            std::size_t blockBytes = kBlockBytes);
+SheetColumns extractColumns(const Workbook& workbook, const char* sheetName, const ColumnOptions& options,
+                            unsigned threads, std::size_t blockBytes = kBlockBytes);
 
 // Typed columns of worksheet XML in memory, read in the given number of
-// blocks, with the loaded workbook's tables.
-SheetColumns readColumnsOf(std::string_view sheetXml, const ColumnOptions& options, unsigned blocks);
+// blocks, with workbook's tables.
+SheetColumns readColumnsOf(const Workbook& workbook, std::string_view sheetXml, const ColumnOptions& options,
+                           unsigned blocks);
 
-// The archive member of the named sheet of the loaded workbook; "" for a
-// sheet without cells. Throws a Failure for an unknown name.
-std::string sheetPart(const char* sheetName);
+// The archive member of the named sheet; "" for a sheet without cells.
+// Throws a Failure for an unknown name.
+std::string sheetPart(const Workbook& workbook, const char* sheetName);
 
 // The reference of the sheet's dimension element ("A1:D10"); empty when the
 // header before the rows has none.

@@ -11,7 +11,6 @@
 #include <unordered_set>
 #include <vector>
 
-#include "api/workbook_state.h"
 #include "cells/column_map.h"
 #include "cells/text_encoding.h"
 #include "parse/date_styles.h"
@@ -90,11 +89,12 @@ using ConvertedParts = std::deque<std::string>;
 
 // The text of a part as UTF-8: a view of the archive's cached bytes, or of
 // their conversion when the part is written in UTF-16.
-std::string_view readPart(const EntryIndex& index, const std::string& name, ConvertedParts& converted) {
+std::string_view readPart(Zippy::ZipArchive& archive, const EntryIndex& index, const std::string& name,
+                          ConvertedParts& converted) {
   const std::string member = index.find(name).value_or(name);
   std::string_view bytes;
   try {
-    bytes = xlsFile.GetEntry(member).GetView();
+    bytes = archive.GetEntry(member).GetView();
   } catch (const Zippy::ZipRuntimeError& error) {
     throw memberFailure(member, error);
   }
@@ -103,10 +103,11 @@ std::string_view readPart(const EntryIndex& index, const std::string& name, Conv
   return converted.back();
 }
 
-std::vector<Relationship> readRelationships(const EntryIndex& index, std::string_view relsPart) {
+std::vector<Relationship> readRelationships(Zippy::ZipArchive& archive, const EntryIndex& index,
+                                           std::string_view relsPart) {
   if (!index.find(relsPart)) return {};
   ConvertedParts converted;
-  return scanRelationships(readPart(index, std::string(relsPart), converted));
+  return scanRelationships(readPart(archive, index, std::string(relsPart), converted));
 }
 
 // Part names below are the package's names ("/"-separated, as the
@@ -115,10 +116,10 @@ std::vector<Relationship> readRelationships(const EntryIndex& index, std::string
 
 // The workbook part: its usual name, else what the package's root
 // relationships name as the office document.
-std::string findWorkbookPart(const EntryIndex& index) {
+std::string findWorkbookPart(Zippy::ZipArchive& archive, const EntryIndex& index) {
   const std::string usual = "xl/workbook.xml";
   if (index.find(usual)) return usual;
-  for (const Relationship& rel : readRelationships(index, "_rels/.rels")) {
+  for (const Relationship& rel : readRelationships(archive, index, "_rels/.rels")) {
     if (rel.external || relationshipKind(rel.type) != "officeDocument") continue;
     std::string target = resolveTarget("", rel.target);
     if (index.find(target)) return target;
@@ -183,44 +184,47 @@ std::vector<std::string> sheetNames(const std::vector<SheetRef>& sheets) {
 
 }  // namespace
 
-void loadWorkbook() {
-  const EntryIndex index(xlsFile);
-  const std::string workbookPart = findWorkbookPart(index);
+std::unique_ptr<Workbook> loadWorkbook(Zippy::ZipArchive& archive) {
+  const EntryIndex index(archive);
+  const std::string workbookPart = findWorkbookPart(archive, index);
 
   // Views into the archive's cached entries: they stay put until the next
   // Open or Close, which cannot happen while this runs.
   ConvertedParts converted;
   thread_pool pool;
-  std::string_view workbookXml = readPart(index, workbookPart, converted);
+  std::string_view workbookXml = readPart(archive, index, workbookPart, converted);
   std::future<std::vector<SheetRef>> sheetsJob = pool.submit(scanSheets, workbookXml);
 
-  const std::vector<Relationship> rels = readRelationships(index, relationshipsPartOf(workbookPart));
+  const std::vector<Relationship> rels = readRelationships(archive, index, relationshipsPartOf(workbookPart));
 
   std::future<std::vector<int>> stylesJob, dateStylesJob;
   if (auto part = findTablePart(index, workbookPart, rels, "styles", "styles.xml")) {
-    std::string_view xml = readPart(index, *part, converted);
+    std::string_view xml = readPart(archive, index, *part, converted);
     stylesJob = pool.submit(getStyles, xml);
     dateStylesJob = pool.submit(readDateStyles, xml);
   }
 
   std::future<std::vector<std::string>> stringsJob;
   if (auto part = findTablePart(index, workbookPart, rels, "sharedStrings", "sharedStrings.xml")) {
-    std::string_view xml = readPart(index, *part, converted);
+    std::string_view xml = readPart(archive, index, *part, converted);
     stringsJob = pool.submit(readSharedStrings, xml);
   }
 
   std::future<std::map<std::string, unsigned long>> mapJob = pool.submit(CreateMap);
   pool.wait_for_jobs();
 
+  auto workbook = std::make_unique<Workbook>();
+  workbook->archive = &archive;
   std::vector<SheetRef> sheets = sheetsJob.get();
-  std::vector<std::string> parts = sheetParts(index, workbookPart, rels, sheets);
-  SheetsNames = sheetNames(sheets);
-  SheetsParts = std::move(parts);
-  Date1904 = usesDate1904(workbookXml);
-  Styles = stylesJob.valid() ? stylesJob.get() : std::vector<int>();
-  DateStyles = dateStylesJob.valid() ? dateStylesJob.get() : std::vector<int>();
-  SharedStrings = stringsJob.valid() ? stringsJob.get() : std::vector<std::string>();
-  columnMap = mapJob.get();
+  workbook->sheetParts = sheetParts(index, workbookPart, rels, sheets);
+  workbook->sheetNames = sheetNames(sheets);
+  workbook->date1904 = usesDate1904(workbookXml);
+  if (stylesJob.valid()) workbook->styles = stylesJob.get();
+  if (dateStylesJob.valid()) workbook->dateStyles = dateStylesJob.get();
+  if (stringsJob.valid()) workbook->sharedStrings = stringsJob.get();
+  workbook->sharedStringEdits = markEditedStrings(workbook->sharedStrings);
+  workbook->columnMap = mapJob.get();
+  return workbook;
 }
 
 }  // namespace tabulon

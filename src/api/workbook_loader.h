@@ -1,12 +1,17 @@
 // Loading the workbook-wide tables after the archive has opened.
 #pragma once
 
+#include <memory>
+
+#include "api/workbook.h"
+#include "zip/zip_archive.h"
+
 namespace tabulon {
 
-// Reads the sheet list, the cell formats, the shared strings and the column
-// map of the workbook open in xlsFile, parses them in parallel and moves
-// them into the workbook state. Throws on failure; tables taken before the
-// failure have been replaced, the others are unchanged.
-void loadWorkbook();
+// Reads the sheet list, the cell formats and the shared strings of the
+// workbook in archive, parses them in parallel and returns the workbook.
+// Throws on failure (a Failure naming a missing or damaged part, or an
+// allocation failure).
+std::unique_ptr<Workbook> loadWorkbook(Zippy::ZipArchive& archive);
 
 }  // namespace tabulon

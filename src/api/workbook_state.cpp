@@ -14,9 +14,6 @@ unsigned long max_abs_col = 0;
 int max_row = 0;
 int max_col = 0;
 
-std::vector<std::string> SheetsParts;
-std::vector<int> DateStyles;
-bool Date1904 = false;
 std::string SheetsList;
 
 TabulonFailure LastFailureKind = TABULON_OK;

@@ -1,7 +1,8 @@
-// The process-wide workbook state: what openExcel loads, what getSheetData
-// reads and renders into, and what closeExcel releases. Only the host's
-// calling thread writes it, except the row jobs' slots of retMT and the
-// two running maxima.
+// The process-wide names the host interface exports. The open workbook
+// itself is an object (api/workbook.h); the entry points keep these in step
+// with it, and nothing below the entry points' layer reads or writes them.
+// Only the host's calling thread writes them, except the slots of retMT
+// and the two running maxima that getWsData fills.
 #pragma once
 
 #include <atomic>
@@ -23,18 +24,6 @@ extern std::vector<std::string> retMT;           // lines of the last rendered s
 extern "C" unsigned long max_abs_col;  // field count of the sheet last rendered
 extern "C" int max_row;                // largest row number stored since load
 extern "C" int max_col;                // largest column number stored since load
-
-// Where each sheet's cells live, in the order of SheetsNames: the archive
-// entry of its worksheet part, or "" for a sheet that is not a worksheet
-// (chart, dialog or macro sheet) and so has no cells.
-extern std::vector<std::string> SheetsParts;
-
-// Per cell format, 1 when its numbers are dates by any date format, the
-// workbook's own format codes included (Styles counts built-in ones only).
-extern std::vector<int> DateStyles;
-
-// True when the loaded workbook counts serial dates from 1904.
-extern bool Date1904;
 
 // The text last returned by listSheets.
 extern std::string SheetsList;

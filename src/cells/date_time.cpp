@@ -50,7 +50,7 @@ bool serialToMicros(double serial, std::int64_t& micros) {
   // Days and fraction apart, so that a fraction a hair below 1 cannot
   // carry the day sum in floating point; 4e6 days spans every year we write.
   if (serial < -1e6 || serial > 4e6) return false;
-  const double x = serial < 61.0 ? (serial < 60.0 ? serial + 1.0 : serial) : serial;
+  const double x = serial < 60.0 ? serial + 1.0 : serial;
   const double whole = std::floor(x);
   const auto dayMicros = static_cast<std::int64_t>(std::llround((x - whole) * static_cast<double>(kMicrosPerDay)));
   const std::int64_t value = (static_cast<std::int64_t>(whole) + kSerialEpochDays) * kMicrosPerDay + dayMicros;
@@ -59,9 +59,25 @@ bool serialToMicros(double serial, std::int64_t& micros) {
   return true;
 }
 
+bool isoDateToMicros(std::string_view text, std::int64_t& micros) {
+  const std::string stamp = IsoDateToTimestamp(text);
+  if (stamp.size() != 19) return false;
+  auto field = [&](std::size_t at, std::size_t length) {
+    int value = 0;
+    for (std::size_t i = at; i < at + length; ++i) value = value * 10 + (stamp[i] - '0');
+    return value;
+  };
+  const std::int64_t days = daysFromCivil(field(0, 4), static_cast<unsigned>(field(5, 2)),
+                                          static_cast<unsigned>(field(8, 2)));
+  const std::int64_t seconds = field(11, 2) * 3600 + field(14, 2) * 60 + field(17, 2);
+  micros = (days * 86400 + seconds) * 1000000;
+  return true;
+}
+
 std::string microsText(std::int64_t micros) {
   // Nearest second, half a second up; the carry may move the day.
   std::int64_t seconds = micros >= 0 ? (micros + 500000) / 1000000 : -((-micros + 499999) / 1000000);
+  if (micros < kEndMicros && seconds * 1000000 >= kEndMicros) seconds = kEndMicros / 1000000 - 1;
   std::int64_t days = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
   std::int64_t inDay = seconds - days * 86400;
   const Civil date = civilFromDays(days);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <ctime>
+#include <string_view>
 
 namespace {
 
@@ -11,7 +12,11 @@ constexpr char kLeapDayText[] = "1900-02-29 00:00:00";
 
 // The sum of the day-number step must stay where 4 * L fits 32 bits, which
 // also keeps every later product of the calendar steps inside 32 bits.
-constexpr double kMaxDaySum = 536870911.0;
+constexpr std::int64_t kMaxDaySum = 536870911;
+
+// The serial of 10000-01-01, and its first second.
+constexpr double kFirstDayOf10000 = 2958466.0;
+constexpr std::int64_t kFirstSecondOf10000 = 2958466LL * 86400;
 
 bool inTwoDigits(int v) { return v >= 0 && v <= 99; }
 
@@ -20,7 +25,93 @@ void putTwo(char* at, int v) {
   at[1] = static_cast<char>('0' + v % 10);
 }
 
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Reads count digits at text[at], moving at past them.
+bool readDigits(std::string_view text, std::size_t& at, std::size_t count, int& value) {
+  if (text.size() - at < count) return false;
+  value = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const char c = text[at + i];
+    if (!isDigit(c)) return false;
+    value = value * 10 + (c - '0');
+  }
+  at += count;
+  return true;
+}
+
+bool isLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+int daysInMonth(int year, int month) {
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && isLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+// A zone after the time: "Z", or a sign with hours and optional minutes,
+// with or without a colon. True when it runs to the end of text.
+bool readZone(std::string_view text, std::size_t at) {
+  if (at == text.size()) return true;
+  if (text[at] == 'Z') return at + 1 == text.size();
+  if (text[at] != '+' && text[at] != '-') return false;
+  ++at;
+  int hours = 0, minutes = 0;
+  if (!readDigits(text, at, 2, hours) || hours > 23) return false;
+  if (at == text.size()) return true;
+  if (text[at] == ':') ++at;
+  return readDigits(text, at, 2, minutes) && minutes <= 59 && at == text.size();
+}
+
 }  // namespace
+
+std::string IsoDateToTimestamp(std::string_view text) {
+  std::size_t at = 0;
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  if (!readDigits(text, at, 4, year) || at == text.size() || text[at++] != '-' ||
+      !readDigits(text, at, 2, month) || month < 1 || month > 12 || at == text.size() ||
+      text[at++] != '-' || !readDigits(text, at, 2, day) || day < 1 || day > daysInMonth(year, month)) {
+    return std::string();
+  }
+  if (at < text.size()) {
+    if (text[at++] != 'T' || !readDigits(text, at, 2, hour) || hour > 23 || at == text.size() ||
+        text[at++] != ':' || !readDigits(text, at, 2, minute) || minute > 59) {
+      return std::string();
+    }
+    if (at < text.size() && text[at] == ':') {
+      ++at;
+      if (!readDigits(text, at, 2, second) || second > 59) return std::string();
+      if (at < text.size() && (text[at] == '.' || text[at] == ',')) {
+        const std::size_t first = ++at;
+        while (at < text.size() && isDigit(text[at])) ++at;
+        if (at == first) return std::string();
+        // Half a second and more rounds up.
+        if (text[first] >= '5') ++second;
+      }
+    }
+    if (!readZone(text, at)) return std::string();
+  }
+  if (second == 60) {
+    second = 0;
+    if (++minute == 60) {
+      minute = 0;
+      if (++hour == 24) {
+        hour = 0;
+        if (year == 9999 && month == 12 && day == 31) {
+          // No year of five digits: the last second of 9999 stays there.
+          hour = 23;
+          minute = 59;
+          second = 59;
+        } else if (++day > daysInMonth(year, month)) {
+          day = 1;
+          if (++month > 12) {
+            month = 1;
+            ++year;
+          }
+        }
+      }
+    }
+  }
+  return CreateTS(day, month, year, hour, minute, second);
+}
 
 std::string CreateTS(int day, int month, int year, int hour, int minute, int second) {
   // Dates are written for every date cell, so the usual case is formatted by
@@ -60,18 +151,30 @@ std::string CreateTS(int day, int month, int year, int hour, int minute, int sec
 }
 
 std::string ExcelSerialToDMY(double serial) {
-  if (!std::isfinite(serial)) return std::string();
-  if (serial == 60.0) return std::string(kLeapDayText, sizeof kLeapDayText - 1);
-  // Serial 60 is the 1900-02-29 that never was; earlier serials move one day
-  // on so that 1 lands on 1900-01-01.
-  double x = serial < 60.0 ? serial + 1.0 : serial;
+  // Beyond this no day has a text; the bound also keeps the count of
+  // seconds below exact in a double.
+  if (!std::isfinite(serial) || std::fabs(serial) > 1e9) return std::string();
 
-  // The day number is the whole days of x plus the two offsets, added as
-  // integers: added in floating point, a fraction a hair below 1 can round
-  // the sum up to the next day (2958465.9999999995 would land in 10000).
-  const double day_sum = std::floor(x) + (68569.0 + 2415019.0);
+  // Rounded to the nearest whole second first, so that the carry runs into
+  // minutes, hours and the day: a time never prints as hour 24.
+  std::int64_t seconds = std::llround(serial * 86400.0);
+  // The last second of 9999-12-31 cannot carry into a year of five digits.
+  if (seconds >= kFirstSecondOf10000 && serial < kFirstDayOf10000) seconds = kFirstSecondOf10000 - 1;
+  std::int64_t days = seconds / 86400;
+  std::int64_t secs = seconds % 86400;
+  if (secs < 0) {
+    secs += 86400;
+    --days;
+  }
+
+  // Serial 60 is the 1900-02-29 that never was; earlier days move one on so
+  // that 1 lands on 1900-01-01.
+  if (days == 60 && secs == 0) return std::string(kLeapDayText, sizeof kLeapDayText - 1);
+  if (days < 60) ++days;
+
+  const std::int64_t day_sum = days + (68569 + 2415019);
   // Below zero the date lies thousands of years before year 0.
-  if (!(day_sum >= 0.0 && day_sum <= kMaxDaySum)) return std::string();
+  if (day_sum < 0 || day_sum > kMaxDaySum) return std::string();
 
   // Julian Day Number to Gregorian date, all in 32-bit integers.
   std::int32_t l = static_cast<std::int32_t>(day_sum);
@@ -86,9 +189,6 @@ std::string ExcelSerialToDMY(double serial) {
   const std::int32_t year = 100 * (n - 49) + i + k;
   if (year < 0 || year > 9999) return std::string();
 
-  // The bias lets fractions a hair below a whole second count as it. Date and
-  // time are independent: just before midnight this gives hour 24.
-  const double fraction = x - std::floor(x);
-  const auto secs = static_cast<std::int32_t>(std::floor((fraction + 0.0000001) * 86400.0));
-  return CreateTS(day, month, year, secs / 3600, secs / 60 % 60, secs % 60);
+  const auto s = static_cast<std::int32_t>(secs);
+  return CreateTS(day, month, year, s / 3600, s / 60 % 60, s % 60);
 }

@@ -1,5 +1,6 @@
 #include "cells/text_edit.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -74,4 +75,9 @@ void replaceAll(std::string& text, const std::string& from, const std::string& t
   }
   result.append(text, start, std::string::npos);
   text.swap(result);
+}
+
+void eraseSeparators(std::string& text) {
+  const auto kept = std::remove_if(text.begin(), text.end(), [](char c) { return c == ';' || c == '\r'; });
+  text.erase(kept, text.end());
 }

@@ -27,6 +27,7 @@ CellType typeOfValue(std::string_view type) {
   if (type.size() == 1) {
     if (type[0] == 'b') return CellType::Boolean;
     if (type[0] == 'e') return CellType::Error;
+    if (type[0] == 'd') return CellType::IsoDate;
   }
   return CellType::Text;
 }

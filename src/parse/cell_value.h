@@ -33,6 +33,7 @@ enum class CellType : std::uint8_t {
   None,        // no value: nothing to write
   Number,      // a number cell (the text may still not read as a number)
   Date,        // a number cell of a date format; serial is set
+  IsoDate,     // a date cell (t="d"): text is its stored ISO 8601 value
   Boolean,
   Error,
   Text,        // inline, formula or other string text

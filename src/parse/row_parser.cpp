@@ -4,10 +4,10 @@
 #include <climits>
 #include <cstdint>
 
-#include "api/workbook_state.h"
 #include "cells/column_map.h"
 #include "cells/serial_date.h"
 #include "cells/text_edit.h"
+#include "cells/xml_text.h"
 #include "parse/row_scan.h"
 
 namespace tabulon {
@@ -44,8 +44,12 @@ class TextRows {
     if (resolved_.type == CellType::None) return true;
     std::string_view text = resolved_.text;
     bool edit = resolved_.edit;
-    if (resolved_.type == CellType::Date) {
-      dateText_ = ExcelSerialToDMY(resolved_.serial);
+    if (resolved_.type == CellType::Date || resolved_.type == CellType::IsoDate) {
+      // Date cells stored as ISO 8601 text are written like every other
+      // date, so that a column holds one form; text that is no such date
+      // stays as written.
+      dateText_ = resolved_.type == CellType::Date ? ExcelSerialToDMY(resolved_.serial)
+                                                   : IsoDateToTimestamp(trimXmlSpace(text));
       if (!dateText_.empty()) {
         text = dateText_;
         edit = false;
@@ -53,10 +57,9 @@ class TextRows {
     }
     if (edit) {
       // A ';' would split the field and a carriage return the line: each
-      // goes together with the character after it.
+      // goes, and only it.
       edited_.assign(text);
-      removeChar(edited_, "\r");
-      removeChar(edited_, ";");
+      eraseSeparators(edited_);
       text = edited_;
     }
     if (store(fieldOf(cell.position), text)) return true;
@@ -149,6 +152,33 @@ class TextRows {
 
 }  // namespace
 
+namespace {
+
+std::vector<std::string_view> splitFields(std::string_view line) {
+  std::vector<std::string_view> fields;
+  std::size_t start = 0;
+  for (std::size_t end = line.find(';'); end != std::string_view::npos; end = line.find(';', start)) {
+    fields.push_back(line.substr(start, end - start));
+    start = end + 1;
+  }
+  return fields;
+}
+
+}  // namespace
+
+void mergeRowLine(std::string& earlier, std::string_view later) {
+  const std::string kept = std::move(earlier);
+  const std::vector<std::string_view> a = splitFields(kept);
+  const std::vector<std::string_view> b = splitFields(later);
+  earlier.clear();
+  earlier.reserve(kept.size() + later.size());
+  for (std::size_t i = 0; i < std::max(a.size(), b.size()); ++i) {
+    if (i < b.size() && !b[i].empty()) earlier.append(b[i]);
+    else if (i < a.size()) earlier.append(a[i]);
+    earlier.push_back(';');
+  }
+}
+
 void parseRowBlock(std::string_view block, const SheetContext& context, std::vector<RowLine>& rows) {
   // Room for rows of 32 bytes and more: regrowing would copy every row
   // already read, and room never used costs no memory.
@@ -158,32 +188,3 @@ void parseRowBlock(std::string_view block, const SheetContext& context, std::vec
 }
 
 }  // namespace tabulon
-
-void getWsData(std::string_view block) {
-  using namespace tabulon;
-  SheetContext context;
-  context.sharedStrings = &SharedStrings;
-  context.styles = &Styles;
-  context.date1904 = Date1904;
-  context.width = static_cast<std::uint32_t>(std::min<unsigned long>(max_abs_col, kLastMappedColumn));
-  std::vector<RowLine> rows;
-  parseRowBlock(block, context, rows);
-
-  std::int64_t previous = 0;
-  for (RowLine& row : rows) {
-    std::int64_t number = row.numbered ? row.number : previous + 1;
-    previous = number;
-    if (!row.hasValue || number < 0 || static_cast<std::uint64_t>(number) >= retMT.size()) continue;
-    // This entry point keeps every line at max_abs_col fields: cells further
-    // right have no field here.
-    if (row.fields > context.width) {
-      std::size_t cut = 0;
-      for (std::uint32_t f = 0; f < context.width; ++f) cut = row.line.find(';', cut) + 1;
-      row.line.resize(cut);
-      row.maxColumn = std::min(row.maxColumn, context.width);
-    }
-    retMT[static_cast<std::size_t>(number)] = std::move(row.line);
-    raiseMaximum(max_row, static_cast<int>(number));
-    raiseMaximum(max_col, static_cast<int>(row.maxColumn));
-  }
-}

@@ -8,10 +8,6 @@
 
 #include "parse/cell_value.h"
 
-// Renders the rows of one block of worksheet XML into the slots of retMT,
-// reading the loaded tables; rows and cells that have no slot are skipped.
-void getWsData(std::string_view block);
-
 namespace tabulon {
 
 // One row element of a block, in document order.
@@ -23,6 +19,12 @@ struct RowLine {
   std::uint32_t maxColumn = 0;  // largest column of a stored cell
   std::string line;             // "" unless hasValue
 };
+
+// Merges the line of a later row element into the line of an earlier one
+// with the same row number: a field the later line fills replaces the
+// earlier one's, an empty field keeps it. The result has as many fields as
+// the longer line. Lines split exactly at ';', since no field holds one.
+void mergeRowLine(std::string& earlier, std::string_view later);
 
 // Every row element of the block, in document order. Text outside row
 // elements (the sheet's header and trailer) is ignored.

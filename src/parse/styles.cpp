@@ -50,7 +50,9 @@ std::vector<int> getStyles(std::string_view text) {
     }
     if (tag.localName == "xf" && (depth == 0 || (depth == 1 && inXf))) {
       const int id = numberFormatId(tag.attributes);
-      flags.push_back(id >= 12 && id <= 22 ? 1 : 0);
+      // The built-in date and time formats; 12 and 13 just before them are
+      // fractions ("# ?/?"), whose cells are numbers.
+      flags.push_back(id >= 14 && id <= 22 ? 1 : 0);
       depth = tag.selfClosing ? 0 : 1;
       inXf = !tag.selfClosing;
     } else if (!tag.selfClosing) {

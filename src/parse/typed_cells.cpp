@@ -22,8 +22,9 @@ bool readBoolean(std::string_view text, double& value) {
 
 class TypedRows {
  public:
-  TypedRows(const SheetContext& context, const std::vector<std::uint8_t>& edits, TypedBlock& block)
-      : context_(context), edits_(edits), block_(block) {}
+  TypedRows(const SheetContext& context, TypedBlock& block) : context_(context), block_(block) {
+    if (context.sharedStringEdits == nullptr) ownEdits_.assign(context.sharedStrings->size(), 0);
+  }
 
   void startRow(bool numbered, std::string_view r) {
     RowHead head;
@@ -37,7 +38,9 @@ class TypedRows {
 
   bool cell(const CellInput& cell) {
     if (cell.position == 0 || cell.position > kLastMappedColumn) return true;  // no column of its own
-    resolveCell(cell, context_, edits_, scratch_, resolved_);
+    // Typed text keeps every character: what the edits say is not used.
+    resolveCell(cell, context_, context_.sharedStringEdits ? *context_.sharedStringEdits : ownEdits_, scratch_,
+                resolved_);
     TypedCell typed;
     typed.row = static_cast<std::uint32_t>(block_.rows.size() - 1);
     typed.column = static_cast<std::uint16_t>(cell.position);
@@ -59,6 +62,14 @@ class TypedRows {
           keepText = false;
         } else {
           typed.kind = rowscan::parseNumber(resolved_.text, typed.number) ? TypedKind::Number : TypedKind::Text;
+        }
+        break;
+      case CellType::IsoDate:
+        if (isoDateToMicros(trimXmlSpace(resolved_.text), typed.micros)) {
+          typed.kind = TypedKind::Date;
+          keepText = false;
+        } else {
+          typed.kind = TypedKind::Text;
         }
         break;
       case CellType::Number:
@@ -89,21 +100,20 @@ class TypedRows {
 
  private:
   const SheetContext& context_;
-  const std::vector<std::uint8_t>& edits_;
   TypedBlock& block_;
+  std::vector<std::uint8_t> ownEdits_;
   std::string scratch_;
   ResolvedCell resolved_;
 };
 
 }  // namespace
 
-void readTypedBlock(std::string_view block, const SheetContext& context, const std::vector<std::uint8_t>& edits,
-                    TypedBlock& result) {
+void readTypedBlock(std::string_view block, const SheetContext& context, TypedBlock& result) {
   // Cells of ten bytes and more, rows of a hundred: regrowing would copy
   // what is already read.
   result.cells.reserve(result.cells.size() + block.size() / 24 + 1);
   result.rows.reserve(result.rows.size() + block.size() / 128 + 1);
-  TypedRows output(context, edits, result);
+  TypedRows output(context, result);
   rowscan::scanRows(block, output);
 }
 

@@ -46,7 +46,6 @@ struct TypedBlock {
 
 // Reads the rows of block into result. context.styles should count every
 // date format (the workbook's own codes too).
-void readTypedBlock(std::string_view block, const SheetContext& context,
-                    const std::vector<std::uint8_t>& edits, TypedBlock& result);
+void readTypedBlock(std::string_view block, const SheetContext& context, TypedBlock& result);
 
 }  // namespace tabulon

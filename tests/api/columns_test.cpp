@@ -229,6 +229,18 @@ TEST(Columns, DateSystem1904) {
   EXPECT_EQ(r.columns, expected);
 }
 
+TEST(Columns, IsoDateCells) {
+  Workbook book = typedBook("",
+      "<row r=\"1\"><c r=\"A1\" t=\"d\"><v>2017-03-16</v></c><c r=\"B1\" t=\"d\"><v>2021-01-01T10:10:10.6Z</v></c></row>"
+      "<row r=\"2\"><c r=\"A2\" t=\"d\"><v>2017-02-30</v></c><c r=\"B2\" t=\"d\"><v>1999-12-31T23:59</v></c></row>");
+  Result r = readSheet(book);
+  ASSERT_EQ(r.status, 0) << r.error;
+  std::vector<ReadColumn> expected = {
+      {"A", "i", {"2017-03-16 00:00:00", "2017-02-30"}},  // no such day: text as written
+      {"B", "tsu:", {"2021-01-01 10:10:11", "1999-12-31 23:59:00"}}};
+  EXPECT_EQ(r.columns, expected);
+}
+
 TEST(Columns, EmptySheetIsNotAFailure) {
   Result r = readSheet(typedBook("A1", ""));
   EXPECT_EQ(r.status, 0);

@@ -24,7 +24,7 @@ Workbook sheetBook(const std::string& dimension, const std::string& rows) {
   Workbook book;
   book.sheets = {{"Sheet1", worksheet(dimension, rows)}};
   book.sharedStrings = "<si><t>Name</t></si><si><t>Total</t></si>";
-  book.cellXfs = "<xf numFmtId=\"0\"/><xf numFmtId=\"14\"/>";
+  book.cellXfs = "<xf numFmtId=\"0\"/><xf numFmtId=\"14\"/><xf numFmtId=\"12\"/><xf numFmtId=\"13\"/>";
   return book;
 }
 
@@ -60,15 +60,15 @@ const Case kCases[] = {
      "<row r=\"1\"><c r=\"A1\"><v>1E-3</v></c><c r=\"B1\"><v>0.30000000000000004</v></c>"
      "<c r=\"C1\" t=\"b\"><v>1</v></c><c r=\"D1\" t=\"e\"><v>#N/A</v></c></row>",
      "1E-3;0.30000000000000004;1;#N/A;\n"},
-    {"an escaped carriage return goes with the line feed after it", "A1:B1",
+    {"an escaped carriage return goes, the line feed after it stays", "A1:B1",
      "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>3</v></c><c r=\"B1\" t=\"str\"><v>x_x000D_\ny</v></c></row>",
-     "ABCDEF;xy;\n"},
+     "ABC\nDEF;x\ny;\n"},
     {"empty shared string does not count", "A1:A1",
      "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>2</v></c></row>", ""},
-    {"carriage return and ';' erased with the next character", "A1:C1",
+    {"carriage return and ';' erased, one character each", "A1:D1",
      "<row r=\"1\"><c r=\"A1\" t=\"str\"><v>a&#13;\nb</v></c><c r=\"B1\" t=\"str\"><v>x;yz</v></c>"
-     "<c r=\"C1\" t=\"str\"><v>line\r\nend</v></c></row>",
-     "ab;xz;line\nend;\n"},
+     "<c r=\"C1\" t=\"str\"><v>line\r\nend</v></c><c r=\"D1\" t=\"inlineStr\"><is><t>a;éb</t></is></c></row>",
+     "a\nb;xyz;line\nend;aéb;\n"},
     {"later cell of the same column wins", "A1:B1",
      "<row r=\"1\"><c r=\"A1\"><v>first</v></c><c r=\"A1\"><v>second</v></c></row>", "second;;\n"},
     {"letters beyond the last column count but are not written", "A1:B1",
@@ -77,6 +77,14 @@ const Case kCases[] = {
      "<row r=\"1\"><c r=\"b1\"><v>b</v></c></row>", ";b;\n"},
     {"formula type is not the cell type", "A1:B1",
      "<row r=\"1\"><c r=\"A1\"><f t=\"shared\" ref=\"A1:A2\" si=\"0\">B1</f><v>7</v></c></row>", "7;;\n"},
+    {"fraction formats are numbers, not dates", "A1:B1",
+     "<row r=\"1\"><c r=\"A1\" s=\"2\"><v>0.5</v></c><c r=\"B1\" s=\"3\"><v>45000.25</v></c></row>",
+     "0.5;45000.25;\n"},
+    {"ISO dates written like serial dates", "A1:C2",
+     "<row r=\"1\"><c r=\"A1\" t=\"d\"><v>2017-03-16</v></c><c r=\"B1\" t=\"d\" s=\"1\"><v>2021-01-01T10:10:10</v></c>"
+     "<c r=\"C1\" t=\"d\"><v>not a date</v></c></row>"
+     "<row r=\"2\"><c r=\"A2\" s=\"1\"><v>42810</v></c><c r=\"B2\" s=\"1\"><v>43206.805447106482</v></c></row>",
+     "2017-03-16 00:00:00;2021-01-01 10:10:10;not a date;\n2017-03-16 00:00:00;2018-04-16 19:19:51;;\n"},
     {"date style with empty value stays empty", "A1:A1",
      "<row r=\"1\"><c r=\"A1\" s=\"1\"><v></v></c></row>", ""},
     // Decoded once to "1 < 2 &amp;", whose ';' then goes like any other.
@@ -121,7 +129,8 @@ TEST(SheetRender, ExtentGrowsToTheCells) {
 
 TEST(SheetRender, RowNumbers) {
   // Row 0 and rows beyond the format's last row are kept; negative rows
-  // have no place. Equal numbers: the later row with values wins.
+  // have no place. Equal numbers: one row, a later cell replacing an
+  // earlier one of its column.
   Workbook book = sheetBook("A1:A3",
       "<row r=\"2\"><c r=\"A2\"><v>first two</v></c></row>"
       "<row r=\"-4\"><c r=\"A1\"><v>negative</v></c></row>"
@@ -131,6 +140,26 @@ TEST(SheetRender, RowNumbers) {
       "<row r=\"3\"><c r=\"A3\"><v>three</v></c></row>"
       "<row r=\"3\"><c r=\"A3\"/></row>");
   EXPECT_EQ(render(book), "zero;\nsecond two;\nthree;\nmax;\n");
+}
+
+// Some writers split one row into several row elements with one number.
+TEST(SheetRender, RepeatedRowElementsMerge) {
+  Workbook book = sheetBook("A1:D9",
+      "<row r=\"8\"><c r=\"A8\"><v>a</v></c><c r=\"B8\"><v>b</v></c></row>"
+      "<row r=\"8\"><c r=\"C8\"><v>c</v></c><c r=\"B8\"><v>B</v></c></row>"
+      "<row r=\"8\"><c r=\"A8\" s=\"0\"/><c r=\"D8\"><v></v></c></row>"  // no values: nothing goes
+      "<row><c r=\"D9\"><v>next</v></c></row>"
+      "<row r=\"3\"><c r=\"A3\"><v>three</v></c></row>"
+      "<row r=\"8\"><c r=\"D8\" t=\"s\"><v>1</v></c></row>"               // later, after other rows
+      "<row r=\"3000000\"><c r=\"A3000000\"><v>far</v></c></row>"
+      "<row r=\"2000000\"><c r=\"B2000000\"><v>x</v></c></row>"
+      "<row r=\"3000000\"><c r=\"B3000000\"><v>away</v></c><c r=\"E3000000\"><v>wide</v></c></row>");
+  EXPECT_EQ(render(book),
+            "three;;;;;\n"
+            "a;B;c;Total;;\n"
+            ";;;next;;\n"
+            ";x;;;;\n"
+            "far;away;;;wide;\n");
 }
 
 TEST(SheetRender, InlineStrings) {

@@ -85,6 +85,31 @@ TEST(RemoveChar, LargeTextWithManyOccurrences) {
   EXPECT_EQ(separators, "");
 }
 
+TEST(EraseSeparators, DropsEachSeparatorAndNothingElse) {
+  struct Case {
+    std::string text, expected;
+  };
+  const Case cases[] = {
+      {"a;b", "ab"},
+      {"мотоциклами; ремонт", "мотоциклами ремонт"},
+      {"a;éb", "aéb"},    // the letter after ';' keeps both its bytes
+      {"a;😀", "a😀"},  // and a four-byte one
+      {"abc\r\ndef", "abc\ndef"},             // the line feed stays
+      {"x\ry", "xy"},
+      {";;;", ""},
+      {"\r;\r;", ""},
+      {";a;", "a"},
+      {"a\n\tb", "a\n\tb"},
+      {"", ""},
+      {"plain text", "plain text"},
+  };
+  for (const Case& c : cases) {
+    std::string text = c.text;
+    eraseSeparators(text);
+    EXPECT_EQ(text, c.expected) << "text: " << c.text;
+  }
+}
+
 TEST(ReplaceAll, ReplacesLeftToRightOnTheOriginalText) {
   struct Case {
     std::string text, from, to, expected;

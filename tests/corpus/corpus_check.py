@@ -6,9 +6,9 @@ Each workbook is rendered in a child process, so a crash is counted against
 that workbook and the run goes on. A library built with AddressSanitizer is
 recognised and run with the sanitizer runtime preloaded.
 
-Exit status: 0 when no workbook crashed or hung and the share of equal
-sheets reaches --threshold; 1 otherwise; 77 when there is nothing to check
-(no corpus folder, or no openpyxl).
+Exit status: 0 when no workbook crashed or hung and every sheet that
+differs from the reference is listed in KNOWN_DIFFERENCES; 1 otherwise; 77
+when there is nothing to check (no corpus folder, or no openpyxl).
 """
 
 import argparse
@@ -28,6 +28,18 @@ import warnings
 
 SKIP = 77
 SANITIZER_EXIT = 86
+
+# Sheets of the corpus known to differ from the reference reader, by
+# (file, sheet), with the reason. Any other differing sheet fails the check;
+# a listed sheet that has become equal is reported, to be taken off.
+KNOWN_DIFFERENCES = {
+    ("calamine__date_iso.xlsx", "Sheet"):
+        "t=\"d\" cell holding a time of day alone (10:10:10): no date, so kept as written",
+    ("exceldatareader__strict_TestOpen.xlsx", "Sheet1"):
+        "t=\"d\" cells holding a time of day alone (10:59:59.99...): no date, so kept as written",
+    ("phpspreadsheet__explicitdate.xlsx", "Sheet"):
+        "t=\"d\" cell holding a time of day alone (23:44:51.894): no date, so kept as written",
+}
 
 # --------------------------------------------------------------------------
 # Child side: open one workbook and render all its sheets.
@@ -292,15 +304,19 @@ def sheet_cells(data, strings, epoch, ids, dates, spans):
     for _, element in iterparse(io.BytesIO(data)):
         if element.tag != ROW_TAG:
             continue
+        # parse_row reads every child of the row as a cell, in order.
+        types = [child.get("t") for child in element]
         _, row = parser.parse_row(element)
         element.clear()
-        for cell in row:
+        for cell, written_type in zip(row, types):
             value = cell["value"]
             if value is None or value == "":
                 continue
             style = cell["style_id"] or 0
             fmt_id = ids[style] if 0 <= style < len(ids) else 0
-            cells[(cell["row"], cell["column"])] = (value, fmt_id)
+            # A later cell of a row number met again replaces the earlier one;
+            # an empty one was skipped above, so it removes nothing.
+            cells[(cell["row"], cell["column"])] = (value, fmt_id, written_type == "d")
     return cells
 
 
@@ -308,7 +324,8 @@ def reference(path):
     """The workbook's sheets as the reference reads them.
 
     Returns (date1904, [(name, cells or Unreadable)]) where cells maps
-    (row, col) to (value, numFmtId) for every cell that holds a value.
+    (row, col) to (value, numFmtId, stored as ISO text) for every cell that
+    holds a value.
     Raises Unreadable when not even the sheet list can be read."""
     from openpyxl.utils.datetime import MAC_EPOCH, WINDOWS_EPOCH
     with warnings.catch_warnings():
@@ -369,22 +386,6 @@ def reference(path):
 # Our text.
 
 
-def erase_after(text, mark):
-    """Drops each occurrence of mark together with the byte after it."""
-    if mark not in text:
-        return text
-    out = bytearray()
-    i = 0
-    n = len(text)
-    while i < n:
-        if text[i] == mark:
-            i += 2
-        else:
-            out.append(text[i])
-            i += 1
-    return bytes(out)
-
-
 ESCAPE = re.compile(r"_x([0-9A-Fa-f]{4})_")
 
 
@@ -420,8 +421,8 @@ def decode_escapes(text):
 
 
 def expected_text(value):
-    data = decode_escapes(value).encode("utf-8")
-    return erase_after(erase_after(data, 0x0D), 0x3B)
+    """Cell text as we write it: every ';' and carriage return dropped."""
+    return decode_escapes(value).encode("utf-8").replace(b"\r", b"").replace(b";", b"")
 
 
 def split_lines(text):
@@ -457,8 +458,10 @@ def split_lines(text):
 
 NUMBER = re.compile(rb"^\s*[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?\s*$")
 STAMP = re.compile(rb"^(\d{4})-(\d{2})-(\d{2}) (\d{2}):(\d{2}):(\d{2})$")
-DATE_FORMATS = range(12, 23)
+DATE_FORMATS = range(14, 23)
 SECOND = 1.0 / 86400.0
+# We round to whole seconds, the reference to milliseconds.
+ROUNDING = 0.501 * SECOND
 
 
 def as_number(text):
@@ -489,6 +492,16 @@ def stamp_serial(text, date1904):
         except ValueError:
             return None
     return days + (h * 3600 + mi * 60 + s) * SECOND
+
+
+def stamp_datetime(text):
+    m = STAMP.match(text)
+    if not m:
+        return None
+    try:
+        return datetime.datetime(*(int(g) for g in m.groups()))
+    except ValueError:
+        return None
 
 
 def reference_day_serials(d, date1904):
@@ -540,38 +553,44 @@ def iso_equal(text, value):
 
 
 EQUAL = None
-QUIRK_ISO = "kept quirk: t=\"d\" cell keeps its ISO text"
-QUIRK_FORMAT_ID = "kept quirk: numFmtId 12..22 is a date for us, not for openpyxl"
+QUIRK_ISO_TIME = "kept quirk: t=\"d\" time of day alone keeps its ISO text"
 
 
-def compare_cell(ours, value, numfmt, date1904):
+def compare_cell(ours, value, numfmt, date1904, iso=False):
     """Returns EQUAL, a quirk text, or a description of the difference."""
     if isinstance(value, bool):
         return EQUAL if ours == (b"1" if value else b"0") else "boolean"
     serials = reference_serials(value, date1904)
     if serials:
-        if numfmt in DATE_FORMATS:
+        # An ISO date or date and time is written as a timestamp whatever
+        # its format; its day needs no date system.
+        as_stamp = numfmt in DATE_FORMATS or (iso and isinstance(value, datetime.date))
+        if as_stamp and iso:
+            # A calendar date as written, so compared as one, not as serials
+            # (whose mapping differs before 1900-03-01).
+            mine = stamp_datetime(ours)
+            if mine is not None:
+                if not isinstance(value, datetime.datetime):
+                    value = datetime.datetime(value.year, value.month, value.day)
+                near = abs((mine - value).total_seconds()) <= ROUNDING / SECOND
+                return EQUAL if near else "timestamp"
+        elif as_stamp:
             mine = stamp_serial(ours, date1904)
             if mine is not None:
-                # We truncate to whole seconds, openpyxl rounds to milliseconds.
-                near = any(abs(mine - s) <= 1.001 * SECOND for s in serials)
+                near = any(abs(mine - s) <= ROUNDING for s in serials)
                 return EQUAL if near else "timestamp"
         else:
             mine = as_number(ours)
             if mine is not None:
                 near = any(math.isclose(mine, s, rel_tol=1e-9, abs_tol=0.001 * SECOND) for s in serials)
                 return EQUAL if near else "date serial"
-        if iso_equal(ours, value):
-            return QUIRK_ISO
-        return "timestamp expected" if numfmt in DATE_FORMATS else "serial number expected"
+        if iso and isinstance(value, datetime.time) and iso_equal(ours, value):
+            return QUIRK_ISO_TIME
+        return "timestamp expected" if as_stamp else "serial number expected"
     if isinstance(value, (int, float)):
         mine = as_number(ours)
         if mine is not None:
             return EQUAL if math.isclose(mine, value, rel_tol=1e-9) else "number"
-        if numfmt in DATE_FORMATS:
-            mine = stamp_serial(ours, date1904)
-            if mine is not None and abs(mine - value) <= 1.001 * SECOND:
-                return QUIRK_FORMAT_ID
         return "number"
     if isinstance(value, str):
         return EQUAL if ours == expected_text(value) else "text"
@@ -628,7 +647,7 @@ def row_matches(line, row_cells, date1904):
         if cell is None:
             if field:
                 return False
-        elif compare_cell(field, cell[0], cell[1], date1904) not in (EQUAL, QUIRK_ISO, QUIRK_FORMAT_ID):
+        elif compare_cell(field, cell[0], cell[1], date1904, cell[2]) not in (EQUAL, QUIRK_ISO_TIME):
             return False
     return all(col <= len(line) for col in row_cells)
 
@@ -700,7 +719,7 @@ def compare_sheet(result, text, cells, date1904):
             elif field == b"" and expected_text(str(cell[0])) != b"":
                 result.add((row, col), ref, field, cell[0], "missing value")
             else:
-                verdict = compare_cell(field, cell[0], cell[1], date1904)
+                verdict = compare_cell(field, cell[0], cell[1], date1904, cell[2])
                 if verdict is not EQUAL:
                     result.add((row, col), ref, field, cell[0], verdict)
 
@@ -837,14 +856,23 @@ class Run:
         equal = sum(1 for r in self.results if r.equal)
         return equal / len(self.results) if self.results else 1.0
 
-    def report(self, files, corpus, threshold, limit):
+    def unexpected(self):
+        """Differing sheets that are not known to differ."""
+        return [r for r in self.results if not r.equal and (r.file, r.sheet) not in KNOWN_DIFFERENCES]
+
+    def now_equal(self):
+        """Sheets known to differ that read equal now."""
+        return [r for r in self.results if r.equal and (r.file, r.sheet) in KNOWN_DIFFERENCES]
+
+    def report(self, files, corpus, limit):
         results = self.results
         equal = [r for r in results if r.equal]
         differing = [r for r in results if not r.equal]
         quirk_only = [r for r in differing if not r.diffs and r.note is None]
         unreadable_files = [u for u in self.unreadable if u[1] is None]
         unreadable_sheets = [u for u in self.unreadable if u[1] is not None]
-        share = self.share()
+        unexpected = self.unexpected()
+        now_equal = self.now_equal()
         print()
         print("Corpus check of %s (%s build)" % (self.lib.path, self.lib.label))
         print("  corpus                            %s" % os.path.abspath(corpus))
@@ -861,11 +889,26 @@ class Run:
             pct(sum(1 for r in holding if r.equal), len(holding))))
         print("  cells compared                    %d" % sum(r.cells for r in results))
         print("  crashes and timeouts              %d" % len(self.crashes))
-        print("  equal share %.4f, threshold %.4f: %s" % (
-            share, threshold, "met" if share >= threshold else "NOT met"))
+        print("  differing, known                  %d" % (len(differing) - len(unexpected)))
+        print("  differing, NOT known              %d" % len(unexpected))
+        print("  known to differ, now equal        %d" % len(now_equal))
         slowest = sorted(self.seconds, reverse=True)[:3]
         print("  slowest files                     " + ", ".join("%s %.1fs" % (f, s) for s, f in slowest))
 
+        if unexpected:
+            print()
+            print("  Differing sheets not in KNOWN_DIFFERENCES (these fail the check):")
+            for r in unexpected:
+                first = r.first()
+                print("    %s | %s | %s" % (r.file, show(r.sheet), r.note if first is None else
+                                          "%s ours %s reference %s (%s)" % (
+                                              first[1], show(first[2]) if first[2] is not None else "-",
+                                              show(first[3]) if first[3] is not None else "-", first[4])))
+        if now_equal:
+            print()
+            print("  Known to differ but equal now (take them off KNOWN_DIFFERENCES):")
+            for r in now_equal:
+                print("    %s | %s" % (r.file, show(r.sheet)))
         if differing:
             print()
             print("  Differing sheets, first differing cell:")
@@ -925,8 +968,6 @@ def main():
     parser.add_argument("--corpus", required=True, help="folder of workbooks")
     parser.add_argument("--library", action="append", required=True,
                         help="tabulon.so to check; repeat to check several builds")
-    parser.add_argument("--threshold", type=float, default=0.97,
-                        help="least share of equal sheets (default 0.97)")
     parser.add_argument("--timeout", type=int, default=600, help="seconds per workbook")
     parser.add_argument("--only", action="append", help="check only files matching this pattern")
     parser.add_argument("--cells", type=int, default=3, help="differing cells listed per sheet")
@@ -970,11 +1011,11 @@ def main():
             run.check(file, path, ref, args.timeout)
 
     for run in runs:
-        run.report(files, args.corpus, args.threshold, args.cells)
+        run.report(files, args.corpus, args.cells)
     if args.json:
         with open(args.json, "w") as f:
             json.dump([run.dump() for run in runs], f, indent=1)
-    failed = any(run.crashes or run.share() < args.threshold for run in runs)
+    failed = any(run.crashes or run.unexpected() for run in runs)
     return 1 if failed else 0
 
 

@@ -2,12 +2,15 @@
 #include <gtest/gtest.h>
 
 #include "parse/row_parser.h"
+#include "api/interface_helpers.h"
+
+#include "api/workbook_state.h"
 
 namespace tabulon {
 namespace {
 
 struct Tables {
-  std::vector<std::string> strings{"zero", "one", "a;b", ""};
+  std::vector<std::string> strings{"zero", "one", "a;b", "", "мотоциклами; ремонт;é", "abc\r\ndef"};
   std::vector<int> styles{0, 1};
 };
 
@@ -50,8 +53,19 @@ TEST(RowParser, WrittenForms) {
       {"type of the formula is not the cell's", R"(<row r="1"><c r="A1"><f t="shared" si="0"/><v>2</v></c></row>)", "2;;;"},
       {"whole attribute names: xr:s is not s", R"(<row r="1"><c r="A1" xr:s="1"><v>45000</v></c></row>)", "45000;;;"},
       {"date style", R"(<row r="1"><c r="A1" s="1"><v>45000.5</v></c></row>)", "2023-03-15 12:00:00;;;"},
+      {"ISO date", R"(<row r="1"><c r="A1" t="d"><v>2017-03-16</v></c><c r="B1" t="d"><v>2021-01-01T10:10:51.894</v></c>)"
+                   R"(<c r="C1" t="d" s="1"><v>2021-01-01T10:10:10Z</v></c></row>)",
+       "2017-03-16 00:00:00;2021-01-01 10:10:52;2021-01-01 10:10:10;"},
+      {"ISO date that is none stays as written", R"(<row r="1"><c r="A1" t="d"><v>2017-02-30</v></c><c r="B1" t="d"><v>x;y</v></c></row>)",
+       "2017-02-30;xy;;"},
       {"date style on a boolean is not a date", R"(<row r="1"><c r="A1" s="1" t="b"><v>1</v></c></row>)", "1;;;"},
-      {"shared string with ';' erases the next character", R"(<row r="1"><c r="A1" t="s"><v>2</v></c></row>)", "a;;;"},
+      {"shared string loses its ';' only", R"(<row r="1"><c r="A1" t="s"><v>2</v></c></row>)", "ab;;;"},
+      {"the character after a ';' keeps all its bytes", R"(<row r="1"><c r="B1" t="s"><v>4</v></c></row>)",
+       ";мотоциклами ремонтé;;"},
+      {"a carriage return goes, the line feed stays", R"(<row r="1"><c r="A1" t="s"><v>5</v></c></row>)",
+       "abc\ndef;;;"},
+      {"escaped carriage return in a formula string", R"(<row r="1"><c r="A1" t="str"><v>abc_x000D_
+def;x</v></c></row>)", "abc\ndefx;;;"},
       {"inline string with runs", R"(<row r="1"><c r="A1" t="inlineStr"><is><r><t>in</t></r><r><t>line</t></r></is></c></row>)",
        "inline;;;"},
       {"unclosed cell ends at the next cell", R"(<row r="1"><c r="A1"><v>1</v><c r="B1"><v>2</v></c></row>)", "1;2;;"},
@@ -81,6 +95,44 @@ TEST(RowParser, RowNumbersAndEmptyRows) {
   EXPECT_FALSE(rows[2].hasValue);
   EXPECT_TRUE(rows[3].numbered);
   EXPECT_EQ(rows[3].number, 0);  // unreadable: row 0, as an unset number
+}
+
+TEST(MergeRowLine, LaterFieldsFillAndReplace) {
+  struct MergeCase {
+    const char* earlier;
+    const char* later;
+    const char* expected;
+  };
+  const MergeCase cases[] = {
+      {"a;;;", ";b;;", "a;b;;"},
+      {"a;b;;", "x;;;", "x;b;;"},        // a later cell of the same column replaces
+      {"a;b;c;", ";;;", "a;b;c;"},       // an empty field removes nothing
+      {"a;;", ";;c;d;", "a;;c;d;"},      // as wide as the wider line
+      {"a;b;c;", ";y;", "a;y;c;"},
+      {"line\nfeed;;", ";z;", "line\nfeed;z;"},
+      {";;", ";;", ";;"},
+  };
+  for (const MergeCase& c : cases) {
+    std::string line = c.earlier;
+    mergeRowLine(line, c.later);
+    EXPECT_EQ(line, c.expected) << c.earlier << " + " << c.later;
+  }
+}
+
+// The exported block renderer writes retMT slots; a row met again, in the
+// same block or a later one, joins the line already there.
+TEST(GetWsData, RepeatedRowsJoinTheirSlot) {
+  SharedStrings = {"s0", "s1"};
+  Styles = {0};
+  max_abs_col = 3;
+  retMT.assign(10, std::string());
+  getWsData(R"(<row r="8"><c r="A8"><v>a</v></c></row><row r="8"><c r="B8" t="s"><v>1</v></c></row>)");
+  getWsData(R"(<row r="2"><c r="C2"><v>c</v></c></row><row r="8"><c r="A8"><v>A</v></c><c r="C8"/></row>)");
+  EXPECT_EQ(retMT[8], "A;s1;;");
+  EXPECT_EQ(retMT[2], ";;c;");
+  SharedStrings.clear();
+  Styles.clear();
+  retMT.clear();
 }
 
 TEST(RowParser, TruncatedBlocksEndCleanly) {

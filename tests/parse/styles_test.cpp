@@ -18,9 +18,10 @@ TEST(Styles, DateFlagsOfCellFormats) {
       {"<cellXfs count=\"3\"><xf numFmtId=\"0\" fontId=\"0\"/><xf numFmtId=\"14\" fontId=\"0\" "
        "applyNumberFormat=\"1\"/><xf numFmtId=\"164\" fontId=\"0\"/></cellXfs>",
        {0, 1, 0}},
-      {"<cellXfs><xf numFmtId=\"12\"/><xf numFmtId=\"22\"/><xf numFmtId=\"11\"/>"
-       "<xf numFmtId=\"23\"/><xf numFmtId=\"-14\"/></cellXfs>",
-       {1, 1, 0, 0, 0}},
+      // the built-in dates run from 14 to 22; 12 and 13 are fractions
+      {"<cellXfs><xf numFmtId=\"12\"/><xf numFmtId=\"13\"/><xf numFmtId=\"14\"/><xf numFmtId=\"22\"/>"
+       "<xf numFmtId=\"11\"/><xf numFmtId=\"23\"/><xf numFmtId=\"-14\"/></cellXfs>",
+       {0, 0, 1, 1, 0, 0, 0}},
       // numFmtId anywhere in the tag, either quotes, white space, whole name only
       {"<cellXfs><xf fontId='0' numFmtId = ' 15 '/><xf xfId=\"0\" numFmtId=\"20\" />"
        "<xf x:numFmtId=\"14\"/><xf applyNumFmtId=\"14\"/></cellXfs>",

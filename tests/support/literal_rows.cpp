@@ -60,8 +60,7 @@ std::string literalSheetText(std::string_view xml, const std::vector<std::string
         }
         if (value.empty()) continue;
         ++counted;
-        removeChar(value, "\r");
-        removeChar(value, ";");
+        eraseSeparators(value);
         cells.at(column) = value;
       }
       if (counted > 0) {
