@@ -116,7 +116,7 @@ def read_frame(path, sheet=None, header=True, *, skiprows=0, nrows=None, dtype=N
       numbers                      float64 (whole numbers too), NaN for missing
       dates and times              datetime64[ns], NaT for missing: cells of a
                                    date or time format (built-in or custom,
-                                   either date system). A
+                                   either date system) and ISO date cells. A
                                    column with a value outside 1677-09-21 to
                                    2262-04-11 is instead an object column of
                                    datetime.datetime (numpy.datetime64 beyond

@@ -600,9 +600,6 @@ class ReadFrame(BookTest):
                                   header=False)[0].iloc[0]
         self.assertLess(abs(near - T("2023-01-02")), pandas.Timedelta(milliseconds=1))
 
-    # The interface counts ISO 8601 date cells as date-times; the library
-    # still hands them out as text.
-    @unittest.expectedFailure
     def test_iso_date_cells(self):
         path = self.book({"S": [["iso"], [("iso", "2024-02-29T10:30:00")], [None], [("iso", "2024-03-01")]]})
         self.assertColumn(tabulon.read_frame(path)["iso"], "datetime64[ns]",
