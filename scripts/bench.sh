@@ -4,6 +4,7 @@
 # benchmark and writes its tables into docs/performance.md.
 #
 #   scripts/bench.sh [-r N] [--update] [--compare] [--compare-all] [--no-doc] [NAME...]
+#   scripts/bench.sh --frames [-r N] [--pandas-large] [--no-doc] [NAME...]
 #
 #   NAME           workbooks to run, of S M L W T (default: all)
 #   -r N           runs of each process (default 5)
@@ -12,6 +13,10 @@
 #                  ssconvert), on workbooks whose sheet XML is at most 100 MB
 #   --compare-all  the same on every workbook (slow: L takes them minutes)
 #   --no-doc       print the tables only
+#   --frames       time the readers that make a data frame (bench/frames.py:
+#                  tabulon.read_frame, pandas.read_excel) against the CLI on
+#                  the same sheet (default workbooks: M L)
+#   --pandas-large with --frames, run pandas.read_excel on L as well (minutes)
 # BUILD_DIR (default build-release) and BENCH_DATA (default build/bench-data)
 # choose the build and workbook folders.
 set -euo pipefail
@@ -24,6 +29,8 @@ repeats=5
 update=OFF
 write_doc=1
 compare=()
+frames=0
+frames_options=()
 names=()
 while [ $# -gt 0 ]; do
   case $1 in
@@ -32,12 +39,16 @@ while [ $# -gt 0 ]; do
     --compare) compare=(--compare --compare-max-mb 100) ;;
     --compare-all) compare=(--compare) ;;
     --no-doc) write_doc=0 ;;
+    --frames) frames=1 ;;
+    --pandas-large) frames_options+=(--pandas-large) ;;
     S|M|L|W|T) names+=("$1") ;;
     *) sed -n '2,/^set -e/p' "$0" | sed '$d' >&2; exit 2 ;;
   esac
   shift
 done
-[ ${#names[@]} -gt 0 ] || names=(S M L W T)
+if [ ${#names[@]} -eq 0 ]; then
+  if [ $frames -eq 1 ]; then names=(M L); else names=(S M L W T); fi
+fi
 
 "$root/scripts/install-deps.sh" >&2
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTABULON_TESTS=OFF >/dev/null
@@ -57,17 +68,29 @@ workbooks=()
 for n in "${names[@]}"; do workbooks+=("$data/$n.xlsx"); done
 tables=$(mktemp)
 trap 'rm -f "$tables" "$tables.doc"' EXIT
-"$build/bench/tabulon_bench" -r "$repeats" "${compare[@]}" "${workbooks[@]}" > "$tables"
+begin='<!-- bench:begin -->'
+end='<!-- bench:end -->'
+if [ $frames -eq 1 ]; then
+  [ -n "$cli" ] || { echo "bench.sh: --frames needs the command-line program" >&2; exit 1; }
+  python=python3
+  [ -x /usr/bin/python3 ] && python=/usr/bin/python3  # Debian's, with pandas
+  "$python" "$root/bench/frames.py" --library "$build/tabulon.so" --cli "$cli" -r "$repeats" \
+    "${frames_options[@]}" "${workbooks[@]}" > "$tables"
+  begin='<!-- frames:begin -->'
+  end='<!-- frames:end -->'
+else
+  "$build/bench/tabulon_bench" -r "$repeats" "${compare[@]}" "${workbooks[@]}" > "$tables"
+fi
 cat "$tables"
 
 [ $write_doc -eq 1 ] || exit 0
-if ! grep -q '<!-- bench:begin -->' "$doc" || ! grep -q '<!-- bench:end -->' "$doc"; then
-  echo "bench.sh: $doc lacks the <!-- bench:begin --> / <!-- bench:end --> markers" >&2
+if ! grep -qF "$begin" "$doc" || ! grep -qF "$end" "$doc"; then
+  echo "bench.sh: $doc lacks the $begin / $end markers" >&2
   exit 1
 fi
-awk -v tables="$tables" '
-  /<!-- bench:begin -->/ { print; print ""; while ((getline line < tables) > 0) print line; print ""; skip = 1; next }
-  /<!-- bench:end -->/ { skip = 0 }
+awk -v tables="$tables" -v begin="$begin" -v end="$end" '
+  $0 == begin { print; print ""; while ((getline line < tables) > 0) print line; print ""; skip = 1; next }
+  $0 == end { skip = 0 }
   !skip { print }
 ' "$doc" > "$tables.doc"
 cat "$tables.doc" > "$doc"

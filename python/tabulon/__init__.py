@@ -32,7 +32,7 @@ this module (an installed copy), else build/tabulon.so of the source tree.
 import ctypes
 import os
 
-from . import _frame, _library, _text
+from . import _arrow, _frame, _library, _text
 from ._errors import TabulonError, UnknownSheetError, WorkbookError
 from ._library import library_path, version
 
@@ -78,13 +78,18 @@ def read_text(path, sheet=None):
     """The sheet's text exactly as the library renders it: one line per row,
     every field ended by ";"."""
     with _library.open_workbook(path) as lib:
-        name = _choose(_text.decode_names(lib.listSheets()), sheet, path)
+        names = _text.decode_names(lib.listSheets())
+        name = _choose(names, sheet, path)
         address = lib.getSheetData(_text.encode_name(name))
         data = ctypes.string_at(address) if address else b"0"
-    # The name is listed, so "0" means its part is missing or unreadable.
-    if data == b"0":
-        raise TabulonError("sheet %r of %s cannot be read (its part is missing or damaged)"
-                           % (name, _shown(path)))
+        # The name is listed, so "0" means its part is missing or unreadable.
+        if data == b"0":
+            code, reason = _library.last_failure(lib)
+            if code != _library.OK:
+                raise _library.failure_error(code, reason, path, "sheet %r of %s cannot be read"
+                                             % (name, _shown(path)), names)
+            raise TabulonError("sheet %r of %s cannot be read (its part is missing or damaged)"
+                               % (name, _shown(path)))
     return data.decode("utf-8", _text.TEXT_ERRORS)
 
 
@@ -93,11 +98,66 @@ def read_sheet(path, sheet=None):
     return _text.split_rows(read_text(path, sheet))
 
 
-def read_frame(path, sheet=None, header=True):
-    """The sheet as a pandas DataFrame. With header, the first row names the
-    columns (else they are numbered from 0). A column whose non-empty cells
-    are all numbers is numeric (int64 when each is written as a whole number
-    and none is missing, else float64), all timestamps is datetime64,
-    otherwise text; empty cells are missing values. Raises ImportError without pandas."""
-    _frame.import_pandas()  # fail before reading a large sheet
-    return _frame.to_frame(read_sheet(path, sheet), header)
+def read_frame(path, sheet=None, header=True, *, skiprows=0, nrows=None, dtype=None):
+    """The sheet as a pandas DataFrame of typed columns, one per sheet column
+    from the first to the last holding a value, one row per sheet row from
+    the first to the last holding a value (rows without values inside are
+    all missing, so row positions stay those of the sheet).
+
+    header: True (or 0, as pandas says it) when the first row read names
+    the columns; a column without a name is "Unnamed: N" (N its position
+    from 0) and repeated names become "a", "a.1", "a.2". With False (or
+    None) the columns are numbered from 0.
+    skiprows: rows skipped before the header (or the data), counted from
+    the first row of the sheet that holds a value. nrows: the most data
+    rows read (None: all).
+
+    Each column gets one type from all its cells (the header aside):
+      numbers                      float64 (whole numbers too), NaN for missing
+      dates and times              datetime64[ns], NaT for missing: cells of a
+                                   date or time format (built-in or custom,
+                                   either date system) and ISO date cells. A
+                                   column with a value outside 1677-09-21 to
+                                   2262-04-11 is instead an object column of
+                                   datetime.datetime (numpy.datetime64 beyond
+                                   the year 9999), None for missing
+      booleans                     bool; pandas' nullable "boolean" with missing
+      text                         object column of str, None for missing
+      more than one of these       text, each cell written as read_sheet writes it
+      no value at all              float64, all NaN
+    dtype: a type for every column, or a dict of column name -> type, for
+    a column whose guess is not wanted. str (or "str", object) gives each
+    cell's text as read_sheet writes it (numbers as in the file, booleans
+    1/0, dates "YYYY-MM-DD HH:MM:SS"), None for missing; "datetime64[ns]"
+    takes dates, and text through pandas.to_datetime; anything else goes
+    through pandas' astype ("float64", "Int64", "category", ...), except
+    that "bool" refuses missing values ("boolean" keeps them). A name the
+    sheet does not have, or a value the type cannot take, raises ValueError.
+
+    Raises ImportError without pandas, MemoryError when the sheet's extent
+    is too large to hold, and the module's other errors.
+    """
+    pandas = _frame.import_pandas()  # fail before reading a large sheet
+    import numpy  # pandas brings it
+
+    header = _frame.header_flag(header)
+    skip_rows, max_rows = _frame.row_options(skiprows, nrows)
+    options = _arrow.ReadOptions(skip_rows, max_rows, 1 if header else 0)
+    schema, array = _arrow.ArrowSchema(), _arrow.ArrowArray()
+    try:
+        with _library.open_workbook(path) as lib:
+            names = _text.decode_names(lib.listSheets())
+            name = _choose(names, sheet, path)
+            if lib.readColumns(_text.encode_name(name), ctypes.byref(options),
+                               ctypes.byref(schema), ctypes.byref(array)) != 0:
+                code, reason = _library.last_failure(lib)
+                raise _library.failure_error(code, reason, path, "sheet %r of %s cannot be read"
+                                             % (name, _shown(path)), names)
+        # The columns outlive the workbook: copy them out without the lock.
+        rows, columns = _arrow.take_columns(numpy, schema, array)
+    finally:
+        if schema.release or array.release:
+            with _library.locked_library():
+                _arrow.release(array)
+                _arrow.release(schema)
+    return _frame.to_frame(pandas, numpy, rows, columns, header, dtype)

@@ -8,11 +8,13 @@ opening it until it is closed again.
 
 import contextlib
 import ctypes
+import errno
 import os
 import stat
 import threading
 
-from ._errors import TabulonError, WorkbookError
+from ._arrow import ArrowArray, ArrowSchema, ReadOptions
+from ._errors import TabulonError, UnknownSheetError, WorkbookError
 
 LIBRARY_FILE = "tabulon.so"
 ENVIRONMENT = "TABULON_LIBRARY"
@@ -28,7 +30,24 @@ _ENTRY_POINTS = {
     "closeExcel": ([], ctypes.c_int),
     "listSheets": ([], ctypes.c_char_p),
     "version": ([], ctypes.c_char_p),
+    "lastError": ([ctypes.POINTER(ctypes.c_int)], ctypes.c_char_p),
+    "readColumns": ([ctypes.c_char_p, ctypes.POINTER(ReadOptions),
+                     ctypes.POINTER(ArrowSchema), ctypes.POINTER(ArrowArray)], ctypes.c_int),
 }
+
+# The library's failure codes (enum TabulonFailure).
+OK = 0
+NO_SUCH_FILE = 1
+NOT_A_FILE = 2
+UNREADABLE = 3
+NOT_A_ZIP = 4
+DAMAGED_MEMBER = 5
+MISSING_PART = 6
+OUT_OF_MEMORY = 7
+NO_SUCH_SHEET = 8
+NO_WORKBOOK = 9
+INVALID_ARGUMENT = 10
+INTERNAL = 11
 
 
 def candidates():
@@ -103,20 +122,58 @@ def check_file(path):
         pass  # PermissionError here rather than a misleading "not a workbook"
 
 
+def last_failure(lib):
+    """(code, text) of the library's last call; the caller holds the lock."""
+    code = ctypes.c_int(OK)
+    text = lib.lastError(ctypes.byref(code)) or b""
+    return code.value, text.decode("utf-8", "replace")
+
+
+def _detail(text, path):
+    """The library's text without the path it may start with (the message
+    names the path already)."""
+    prefix = os.fsdecode(path) + ": "
+    return text[len(prefix):] if text.startswith(prefix) else text
+
+
+def failure_error(code, text, path, what, sheets=()):
+    """The exception for a failed call: code and text from lastError, what
+    the message starts with (say, "sheet 'A' of book.xlsx cannot be read")."""
+    detail = _detail(text, path) or "no reason given"
+    message = "%s: %s" % (what, detail)
+    if code == OUT_OF_MEMORY:
+        return MemoryError(message)
+    if code == NO_SUCH_FILE:
+        return FileNotFoundError(errno.ENOENT, message, path)
+    if code == UNREADABLE:
+        return OSError(message)
+    if code in (NOT_A_FILE, NOT_A_ZIP):
+        return WorkbookError(message, path)
+    if code == NO_SUCH_SHEET:
+        return UnknownSheetError(message, list(sheets))
+    return TabulonError(message)
+
+
 @contextlib.contextmanager
 def open_workbook(path):
     """Holds the lock with the workbook at path open; yields the library."""
     path = os.fspath(path)
     check_file(path)
+    shown = os.fsdecode(path)
     with locked_library() as lib:
         try:
             status = lib.openExcel(os.fsencode(path))
-            if status == -2:
-                raise WorkbookError("%s: not a workbook (not a zip archive, or a damaged one)"
-                                    % os.fsdecode(path), path)
             if status != 0:
-                raise WorkbookError("%s: cannot load the workbook (a part is missing or damaged)"
-                                    % os.fsdecode(path), path)
+                code, text = last_failure(lib)
+                detail = _detail(text, path)
+                # A damaged or foreign archive is, to the user, not a workbook.
+                if status == -2 and code in (NOT_A_ZIP, INTERNAL, OK):
+                    raise WorkbookError("%s: not a workbook: not a zip archive, or a damaged one%s"
+                                        % (shown, " (%s)" % detail if detail else ""), path)
+                if code in (DAMAGED_MEMBER, MISSING_PART, NOT_A_ZIP, INTERNAL, OK):
+                    raise WorkbookError("%s: cannot load the workbook (%s)" % (
+                        shown, detail or "a part is missing or damaged"), path)
+                raise failure_error(code, text, path, "%s: cannot load the workbook" % shown)
             yield lib
         finally:
             lib.closeExcel()
