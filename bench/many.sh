@@ -96,24 +96,31 @@ fi
 
 if [ $python -eq 1 ]; then
   py=$(command -v /usr/bin/python3 || command -v python3)
-  for ((run = 0; run < repeats; ++run)); do
-    TABULON_LIBRARY=$build/tabulon.so PYTHONPATH=$root/python "$py" - "$work" "${list[@]}" <<'PY'
+  # A file, not standard input: the pool's workers import the main module.
+  cat > "$work/frames.py" <<'PY'
 import os, sys, time
 import pandas
 import tabulon
-work, paths = sys.argv[1], sys.argv[2:]
-start = time.perf_counter()
-many = tabulon.read_frames(paths)
-middle = time.perf_counter()
-frames = [tabulon.read_frame(p) for p in paths]
-one = pandas.concat(frames, ignore_index=True)
-end = time.perf_counter()
-assert len(one) == len(many), (len(one), len(many))
-with open(os.path.join(work, "read_frames"), "a") as f:
-    f.write("%f\n" % (middle - start))
-with open(os.path.join(work, "read_frame_loop"), "a") as f:
-    f.write("%f\n" % (end - middle))
+
+
+def main(work, paths):
+    start = time.perf_counter()
+    many = tabulon.read_frames(paths)
+    middle = time.perf_counter()
+    one = pandas.concat([tabulon.read_frame(p) for p in paths], ignore_index=True)
+    end = time.perf_counter()
+    assert len(one) == len(many), (len(one), len(many))
+    with open(os.path.join(work, "read_frames"), "a") as f:
+        f.write("%f\n" % (middle - start))
+    with open(os.path.join(work, "read_frame_loop"), "a") as f:
+        f.write("%f\n" % (end - middle))
+
+
+if __name__ == "__main__":
+    main(sys.argv[1], sys.argv[2:])
 PY
+  for ((run = 0; run < repeats; ++run)); do
+    TABULON_LIBRARY=$build/tabulon.so PYTHONPATH=$root/python "$py" "$work/frames.py" "$work" "${list[@]}"
   done
   ways+=(read_frames read_frame_loop)
 fi

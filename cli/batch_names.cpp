@@ -56,7 +56,7 @@ void numberRepeats(std::vector<std::string>& parts) {
   std::map<std::string, int> seen;
   for (std::string& part : parts) {
     int count = ++seen[part];
-    if (count > 1) part += "~" + std::to_string(count);
+    if (count > 1) part.append("~").append(std::to_string(count));
   }
 }
 

@@ -7,6 +7,7 @@ import concurrent.futures
 import glob
 import multiprocessing
 import os
+import sys
 import warnings
 
 from ._errors import TabulonError
@@ -54,7 +55,12 @@ def _context(name):
     # forkserver: workers do not inherit the caller's threads or locks (a
     # fork taken while another thread holds the library's lock would hang).
     # The server imports pandas once, so each worker starts with it.
-    context = multiprocessing.get_context(name or "forkserver")
+    if name is None:
+        name = "forkserver"
+        main = getattr(sys.modules.get("__main__"), "__file__", None)
+        if main is not None and not os.path.exists(main):
+            name = "fork"  # a script on standard input cannot be imported again by the workers
+    context = multiprocessing.get_context(name)
     if context.get_start_method() == "forkserver":
         context.set_forkserver_preload(["tabulon", "pandas"])
     return context

@@ -3,6 +3,8 @@ import logging
 import os
 import pickle
 import shutil
+import subprocess
+import sys
 import tempfile
 import unittest
 import warnings
@@ -104,6 +106,14 @@ class ReadFrames(ManyTest):
         self.assertEqual(len(frame), 5)
         self.assertEqual(len(caught_warnings), 1)
         self.assertIn("missing.xlsx", str(caught_warnings[0].message))
+
+    def test_a_script_on_standard_input(self):
+        # The workers cannot import such a main module again.
+        result = subprocess.run(
+            [sys.executable, "-", *self.paths],
+            input="import sys, tabulon\nprint(len(tabulon.read_frames(sys.argv[1:], 'Data')))\n",
+            capture_output=True, text=True)
+        self.assertEqual((result.returncode, result.stdout), (0, "6\n"), result.stderr)
 
     def test_bad_arguments(self):
         cases = [
