@@ -150,7 +150,7 @@ table=$work/table
     base=$loop_s
     case $way in read_frames|read_frame_loop) base=$frame_loop_s ;; esac
     mbs=$(calc "$csv_mb / $m")
-    case $way in read_frames|read_frame_loop) mbs="–" ;; *) mbs=$(printf "%.0f" "$mbs") ;; esac
+    case $way in read_frames|read_frame_loop) mbs="–" ;; *) mbs=$(printf "%.1f" "$mbs") ;; esac
     busy="–"
     [ -f "$work/$way.cpu" ] && busy=$(printf "%.2f" "$(median "$work/$way.cpu")")
     printf "| %s | %s | %.2f (%s) | %.1f | %s | %s | %.2f× |\n" "$label" "$procs" "$m" "$(range "$work/$way")" \

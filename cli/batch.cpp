@@ -179,7 +179,8 @@ Outcome Batch::convertOpen(std::size_t book) const {
   } else if (spec.empty()) {
     chosen.push_back(0);
   } else if (allDigits(spec)) {
-    std::size_t position = std::stoul(spec);
+    // More digits than any workbook has sheets would overflow stoul.
+    std::size_t position = spec.size() > 9 ? sheets.size() + 1 : std::stoul(spec);
     if (position > sheets.size()) {
       return failure(kUnknownSheet, path + " has no sheet number " + spec + " (counted from 1); its sheets: " +
                                         quotedList(sheets));

@@ -183,7 +183,9 @@ int main(int argc, char** argv) {
     } else if (isOption(arg, "--out") || isOption(arg, "--sheet") || isOption(arg, "--jobs")) {
       std::string name = arg.substr(0, arg.find('='));
       std::string value;
-      if (!optionValue(argc, argv, i, name, value)) return usageError(name + " needs a value");
+      if (!optionValue(argc, argv, i, name, value) || (name == "--jobs" && value.empty())) {
+        return usageError(name + " needs a value");
+      }
       if (name == "--out") {
         if (value.empty()) return usageError("--out needs a folder");
         outDir = value;
