@@ -90,22 +90,24 @@ def read_frames(paths, sheet=None, *, combine=True, source="source", on_error="r
     """
     if on_error not in ("raise", "skip"):
         raise ValueError("on_error must be 'raise' or 'skip', not %r" % (on_error,))
-    from . import _frame
-    pandas = _frame.import_pandas()
+    try:
+        import pandas
+    except ImportError as error:
+        raise ImportError("tabulon.read_frames needs pandas, which is not installed "
+                          "(Debian: apt-get install python3-pandas)") from error
     # A path given twice is read once: results are keyed by path.
     paths = list(dict.fromkeys(os.fsdecode(os.fspath(path)) for path in expand(paths)))
-    names = paths
     frames, errors = {}, {}
     if paths:
         count = workers or min(len(paths), len(os.sched_getaffinity(0)) or 1)
         with concurrent.futures.ProcessPoolExecutor(count, mp_context=_context(start_method)) as pool:
             futures = [pool.submit(_read_one, path, sheet, options) for path in paths]
-            for name, future in zip(names, futures):
+            for name, future in zip(paths, futures):
                 try:
                     frames[name] = future.result()
                 except concurrent.futures.process.BrokenProcessPool:
                     raise
-                except Exception as error:  # noqa: BLE001 - each is reported below
+                except Exception as error:  # every workbook's own failure, reported together
                     errors[name] = error
     if errors:
         failed = ReadErrors(errors)

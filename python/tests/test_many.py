@@ -129,17 +129,22 @@ class ReadFrames(ManyTest):
                 self.assertIn(text, str(caught.exception))
 
 
-class DaskWithoutDask(unittest.TestCase):
-    def test_module_imports_and_says_what_is_missing(self):
-        result = python(
-            "import sys; sys.modules['dask'] = None; sys.modules['dask.dataframe'] = None\n"
-            "import tabulon.dask\n"
-            "try:\n"
-            "    tabulon.dask.read_sheet(sys.argv[1])\n"
-            "except ImportError as e:\n"
-            "    print(e)\n", SAMPLE)
-        self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertIn("tabulon.dask.read_sheet needs Dask", result.stdout)
+class WithoutOptionalModules(unittest.TestCase):
+    def test_modules_import_and_calls_say_what_is_missing(self):
+        cases = [
+            # modules hidden, call, text of the ImportError
+            (["dask", "dask.dataframe"], "import tabulon.dask; tabulon.dask.read_sheet(sys.argv[1])",
+             "tabulon.dask.read_sheet needs Dask"),
+            (["pandas"], "import tabulon; tabulon.read_frames([sys.argv[1]])", "tabulon.read_frames needs pandas"),
+        ]
+        for hidden, call, message in cases:
+            with self.subTest(hidden=hidden):
+                result = python(
+                    "import sys\n"
+                    + "".join("sys.modules[%r] = None\n" % name for name in hidden)
+                    + "try:\n    %s\nexcept ImportError as e:\n    print(e)\n" % call, SAMPLE)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertIn(message, result.stdout)
 
 
 @unittest.skipIf(pandas is None or distributed is None, "needs pandas, dask and distributed")
