@@ -55,8 +55,9 @@ trap 'rm -rf "$work"' EXIT
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 
 calc() { awk "BEGIN { print $* }"; }
-# Runs "$@"; appends its wall time in seconds to $work/$name and the cores it
-# kept busy (CPU time of it and its children over wall time) to $work/$name.cpu.
+# Runs "$@"; appends its wall time in seconds to $work/$name, its CPU time
+# (with its children's) to $work/$name.cpus and the cores it kept busy (CPU
+# time over wall time) to $work/$name.cpu.
 timed() {
   local name=$1; shift
   rm -rf "$work/out"; mkdir -p "$work/out"
@@ -65,6 +66,7 @@ timed() {
   read -r wall user sys < "$work/time"
   echo "$wall" >> "$work/$name"
   calc "($user + $sys) / $wall" >> "$work/$name.cpu"
+  calc "$user + $sys" >> "$work/$name.cpus"
 }
 batch() { "$cli" --csv --out "$work/out" "$@" "${list[@]}" >/dev/null; }
 loop() {
@@ -135,8 +137,8 @@ table=$work/table
 {
   echo "Measured $(date +%Y-%m-%d) on $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'), $(nproc) hardware threads; 200 copies of S and 20 of M (220 workbooks, $input_mb MB zipped, $csv_mb MB of CSV), files in the page cache. Load average $load_before before, $load_after after (the machine was shared). Medians of $repeats runs, range in parentheses; xlsx2csv ran once."
   echo
-  echo "| way | processes | wall s | workbooks/s | CSV MB/s | cores busy | × the loop of single conversions |"
-  echo "|---|---|---:|---:|---:|---:|---:|"
+  echo "| way | processes | wall s | workbooks/s | CSV MB/s | CPU s | cores busy | × the loop of single conversions |"
+  echo "|---|---|---:|---:|---:|---:|---:|---:|"
   for way in "${ways[@]}"; do
     m=$(median "$work/$way")
     case $way in
@@ -151,13 +153,14 @@ table=$work/table
     case $way in read_frames|read_frame_loop) base=$frame_loop_s ;; esac
     mbs=$(calc "$csv_mb / $m")
     case $way in read_frames|read_frame_loop) mbs="–" ;; *) mbs=$(printf "%.1f" "$mbs") ;; esac
-    busy="–"
+    busy="–" cpus="–"
     [ -f "$work/$way.cpu" ] && busy=$(printf "%.2f" "$(median "$work/$way.cpu")")
-    printf "| %s | %s | %.2f (%s) | %.1f | %s | %s | %.2f× |\n" "$label" "$procs" "$m" "$(range "$work/$way")" \
-      "$(calc "220 / $m")" "$mbs" "$busy" "$(calc "$base / $m")"
+    [ -f "$work/$way.cpus" ] && cpus=$(printf "%.2f" "$(median "$work/$way.cpus")")
+    printf "| %s | %s | %.2f (%s) | %.1f | %s | %s | %s | %.2f× |\n" "$label" "$procs" "$m" "$(range "$work/$way")" \
+      "$(calc "220 / $m")" "$mbs" "$cpus" "$busy" "$(calc "$base / $m")"
   done
   echo
-  echo "Cores busy: the CPU time of the command and its children over its wall time (2.00: both cores all the time). The two Python rows are compared with each other (the loop of read_frame is 1.00×); their workers are not children of the timed process, so their CPU time is not shown."
+  echo "CPU s: user and system time of the command and its children; cores busy: that over the wall time (2.00: both cores all the time). The two Python rows are compared with each other (the loop of read_frame is 1.00×); their workers are not children of the timed process, so their CPU time is not shown."
 } > "$table"
 cat "$table"
 
