@@ -11,23 +11,18 @@
 #include <string_view>
 #include <vector>
 
+#include "batch.h"
 #include "csv_text.h"
+#include "exit_status.h"
 #include "tabulon.h"
 
 namespace {
 
-enum Exit {
-  kOk = 0,
-  kUsage = 2,
-  kNoFile = 3,
-  kNotWorkbook = 4,
-  kUnknownSheet = 5,
-  kUnreadableSheet = 6,
-  kOutputFailed = 7,
-};
+using namespace tabulon::cli;
 
 const char kUsageText[] =
     "usage: tabulon [--csv] [WORKBOOK [SHEET]]\n"
+    "       tabulon [--csv] --out DIR [--sheet SHEET|N|all] [--jobs N] [--force] WORKBOOK...\n"
     "       tabulon --list [WORKBOOK]\n"
     "       tabulon --version | --help\n"
     "\n"
@@ -41,9 +36,21 @@ const char kUsageText[] =
     "  --version  print the library's version\n"
     "  --         end of options (for a workbook or sheet named '-...')\n"
     "\n"
+    "Many workbooks: --out DIR writes one file per workbook and sheet into DIR\n"
+    "(made if missing), named WORKBOOK.SHEET.csv (.txt without --csv), with\n"
+    "characters other than letters, digits, '_' and '-' replaced by '_';\n"
+    "workbooks of the same name get their folders' names in front. Workbooks\n"
+    "are converted in parallel worker processes; the written files are listed\n"
+    "on standard output, failures and a summary on standard error.\n"
+    "  --sheet S  the first sheet (default), a position N (1 is the first), all\n"
+    "             sheets, or a name (=NAME for a sheet named like 'all' or '2')\n"
+    "  --jobs N   worker processes (default: one per core)\n"
+    "  --force    replace files that exist (otherwise such a workbook fails)\n"
+    "\n"
     "exit status: 0 done, 2 usage error, 3 no such file (or not a regular\n"
     "file, or unreadable), 4 not a workbook, 5 no such sheet, 6 the sheet\n"
-    "cannot be read, 7 the output cannot be written\n";
+    "cannot be read, 7 the output cannot be written; with --out, the status\n"
+    "of the failed workbooks when they all failed alike, else 1\n";
 
 void note(const std::string& message) { std::fprintf(stderr, "tabulon: %s\n", message.c_str()); }
 
@@ -133,10 +140,29 @@ int render(const std::string& path, const std::vector<std::string>& operands, bo
   return written ? kOk : fail(kOutputFailed, "cannot write the output");
 }
 
+// The value of an option given as "--name VALUE" or "--name=VALUE"; false
+// when it is missing.
+bool optionValue(int argc, char** argv, int& i, const std::string& name, std::string& value) {
+  std::string arg = argv[i];
+  if (arg.size() > name.size() && arg.compare(0, name.size() + 1, name + "=") == 0) {
+    value = arg.substr(name.size() + 1);
+    return true;
+  }
+  if (i + 1 >= argc) return false;
+  value = argv[++i];
+  return true;
+}
+
+bool isOption(const std::string& arg, const std::string& name) {
+  return arg == name || arg.compare(0, name.size() + 1, name + "=") == 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool csv = false, list = false;
+  bool csv = false, list = false, force = false;
+  std::string outDir, sheet, jobs;
+  bool batch = false, batchOnly = false, sheetGiven = false;
   std::vector<std::string> operands;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -153,6 +179,23 @@ int main(int argc, char** argv) {
       csv = true;
     } else if (arg == "--list") {
       list = true;
+    } else if (arg == "--force") {
+      force = batchOnly = true;
+    } else if (isOption(arg, "--out") || isOption(arg, "--sheet") || isOption(arg, "--jobs")) {
+      std::string name = arg.substr(0, arg.find('='));
+      std::string value;
+      if (!optionValue(argc, argv, i, name, value) || (name == "--jobs" && value.empty())) {
+        return usageError(name + " needs a value");
+      }
+      if (name == "--out") {
+        if (value.empty()) return usageError("--out needs a folder");
+        outDir = value;
+        batch = true;
+      } else {
+        (name == "--sheet" ? sheet : jobs) = value;
+        sheetGiven = sheetGiven || name == "--sheet";
+        batchOnly = true;
+      }
     } else if (arg == "--") {
       for (++i; i < argc; ++i) operands.emplace_back(argv[i]);
     } else if (arg.size() > 1 && arg[0] == '-') {
@@ -162,6 +205,23 @@ int main(int argc, char** argv) {
     }
   }
   if (list && csv) return usageError("--list and --csv do not go together");
+  if (batch) {
+    if (list) return usageError("--list and --out do not go together");
+    if (operands.empty()) return usageError("--out needs at least one workbook");
+    BatchOptions options{operands, outDir, sheet, csv, force, 0};
+    if (sheetGiven && sheet.empty()) return usageError("--sheet needs a sheet");
+    if (!sheet.empty() && sheet.find_first_not_of('0') == std::string::npos) {
+      return usageError("sheet positions count from 1");
+    }
+    if (!jobs.empty()) {
+      if (jobs.size() > 4 || jobs.find_first_not_of("0123456789") != std::string::npos || std::stoi(jobs) == 0) {
+        return usageError("--jobs needs a number from 1 to 9999");
+      }
+      options.jobs = static_cast<unsigned>(std::stoi(jobs));
+    }
+    return tabulon::cli::runBatch(options);
+  }
+  if (batchOnly) return usageError("--sheet, --jobs and --force go with --out");
   if (operands.size() > (list ? 1u : 2u)) return usageError("too many arguments");
 
   const std::string path = operands.empty() ? samplePath() : operands[0];

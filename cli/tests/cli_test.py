@@ -144,6 +144,199 @@ class CommandLine(unittest.TestCase):
         self.assertIn("bundled sample: " + SAMPLE, result.stdout)
 
 
+class Batch(unittest.TestCase):
+    """--out: many workbooks, one file per sheet, worker processes."""
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, self.dir)
+        self.out = os.path.join(self.dir, "out")
+
+    def path(self, *names):
+        return os.path.join(self.dir, *names)
+
+    def book(self, name, sheets):
+        os.makedirs(os.path.dirname(self.path(name)), exist_ok=True)
+        write_book(self.path(name), {sheet: '<row r="1">%s</row>' % text_cell("A1", text)
+                                     for sheet, text in sheets.items()})
+        return self.path(name)
+
+    def batch(self, *args, **options):
+        return run("--out", self.out, *args, **options)
+
+    def written(self):
+        return sorted(os.listdir(self.out)) if os.path.isdir(self.out) else []
+
+    def test_every_sheet_as_single_conversion_writes_it(self):
+        other = self.book("other.xlsx", {"One": "x", "Two": "y,z"})
+        result = self.batch("--csv", "--sheet", "all", SAMPLE, other)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        names = ["sample.Sales.csv", "sample.Übersicht.csv", "sample.Notes.csv",
+                 "other.One.csv", "other.Two.csv"]
+        # Listed in workbook and sheet order, whatever order the workers finished in.
+        self.assertEqual(result.stdout, "".join(os.path.join(self.out, n) + "\n" for n in names))
+        self.assertEqual(self.written(), sorted(names))
+        for book, sheet, name in [(SAMPLE, "Sales", names[0]), (SAMPLE, "Übersicht", names[1]),
+                                  (SAMPLE, "Notes", names[2]), (other, "Two", names[4])]:
+            with open(os.path.join(self.out, name), newline="", encoding="utf-8") as f:
+                self.assertEqual(f.read(), run("--csv", book, sheet).stdout.replace("\n", "\r\n"))
+        self.assertIn("2 of 2 workbooks converted (5 files)", result.stderr)
+
+    def test_sheet_choice_and_file_names(self):
+        book = self.book("my book.v2.xlsx", {"a/b": "1", "a_b": "2", "Q1.2024": "3", "all": "4",
+                                             "7": "5", "-x *?": "6"})
+        cases = [
+            # --sheet, files written (none: usage error)
+            (None, ["my_book_v2.a_b.txt"]),
+            ("2", ["my_book_v2.a_b~2.txt"]),
+            ("a_b", ["my_book_v2.a_b~2.txt"]),
+            ("Q1.2024", ["my_book_v2.Q1_2024.txt"]),
+            ("=all", ["my_book_v2.all.txt"]),
+            ("=7", ["my_book_v2.7.txt"]),
+            ("5", ["my_book_v2.7.txt"]),
+            ("-x *?", ["my_book_v2._x___.txt"]),
+            ("all", ["my_book_v2.a_b.txt", "my_book_v2.a_b~2.txt", "my_book_v2.Q1_2024.txt", "my_book_v2.all.txt",
+                     "my_book_v2.7.txt", "my_book_v2._x___.txt"]),
+        ]
+        for sheet, files in cases:
+            with self.subTest(sheet=sheet):
+                shutil.rmtree(self.out, ignore_errors=True)
+                result = self.batch(*(["--sheet", sheet] if sheet else []), book)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertEqual(result.stdout.splitlines(), [os.path.join(self.out, f) for f in files])
+                self.assertEqual(self.written(), sorted(files))
+        with open(os.path.join(self.out, "my_book_v2.Q1_2024.txt"), encoding="utf-8") as f:
+            self.assertEqual(f.read(), "3;\n")
+
+    def test_workbooks_of_the_same_name_do_not_collide(self):
+        books = [self.book(name, {"S": name}) for name in
+                 ["2023/jan/book.xlsx", "2024/jan/book.xlsx", "2024/book.xlsx", "book.xlsm"]]
+        books.append(books[0])  # the same workbook twice
+        result = self.batch(*books, "--jobs", "2")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual([os.path.basename(line) for line in result.stdout.splitlines()],
+                         ["2023_jan_book.S.txt", "2024_jan_book.S.txt", "2024_book.S.txt",
+                          os.path.basename(self.dir) + "_book.S.txt", "2023_jan_book~2.S.txt"])
+        with open(os.path.join(self.out, "2024_book.S.txt")) as f:
+            self.assertEqual(f.read(), "2024/book.xlsx;\n")
+
+    def test_existing_files_are_kept_unless_forced(self):
+        first = self.batch("--csv", SAMPLE)
+        self.assertEqual(first.returncode, 0, first.stderr)
+        target = os.path.join(self.out, "sample.Sales.csv")
+        with open(target, "w") as f:
+            f.write("mine\n")
+        again = self.batch("--csv", SAMPLE, "--sheet", "all")
+        self.assertEqual((again.returncode, again.stdout), (7, ""))
+        self.assertIn("sample.Sales.csv exists (pass --force to replace it)", again.stderr)
+        # Nothing of that workbook was written, and no temporary file is left.
+        self.assertEqual(self.written(), ["sample.Sales.csv"])
+        with open(target) as f:
+            self.assertEqual(f.read(), "mine\n")
+        forced = self.batch("--csv", "--force", SAMPLE)
+        self.assertEqual(forced.returncode, 0, forced.stderr)
+        with open(target, newline="") as f:
+            self.assertEqual(f.read(), SALES.replace(";\n", "\r\n").replace(";", ","))
+        self.assertEqual(self.written(), ["sample.Sales.csv"])
+
+    def test_a_bad_workbook_does_not_stop_the_others(self):
+        not_book = self.path("notes.xlsx")
+        with open(not_book, "w") as f:
+            f.write("not a workbook\n")
+        good = self.book("good.xlsx", {"Sales": "fine"})
+        missing = self.path("missing.xlsx")
+        nopart = self.path("nopart.xlsx")
+        write_book(nopart, {"Sales": None})
+        cases = [
+            # workbooks, --sheet, exit status, texts in standard error, files written
+            ([missing, good], "Sales", 3, ["missing.xlsx: No such file"], ["good.Sales.txt"]),
+            ([good, not_book], "1", 4, ["notes.xlsx: not a workbook"], ["good.Sales.txt"]),
+            ([self.dir, good], "Sales", 3, [self.dir + ": not a regular file"], ["good.Sales.txt"]),
+            ([SAMPLE, good], "Notes", 5, ["no sheet 'Notes' in %s; its sheets: 'Sales'" % good],
+             ["sample.Notes.txt"]),
+            ([SAMPLE, good], "3", 5, ["has no sheet number 3 (counted from 1); its sheets: 'Sales'"],
+             ["sample.Notes.txt"]),
+            ([good], "99999999999999999999", 5, ["has no sheet number 99999999999999999999"], []),
+            ([good, nopart], "Sales", 6, ["sheet 'Sales' of %s cannot be read" % nopart], ["good.Sales.txt"]),
+            ([missing, not_book, SAMPLE, good], "Sales", 1,
+             ["missing.xlsx: No such file", "notes.xlsx: not a workbook"],
+             ["good.Sales.txt", "sample.Sales.txt"]),
+        ]
+        for books, sheet, status, errors, files in cases:
+            with self.subTest(books=[os.path.basename(b) for b in books], sheet=sheet):
+                shutil.rmtree(self.out, ignore_errors=True)
+                result = self.batch("--sheet", sheet, *books)
+                self.assertEqual(result.returncode, status, result.stderr)
+                for error in errors:
+                    self.assertIn(error, result.stderr)
+                for line in result.stderr.splitlines():
+                    self.assertTrue(line.startswith("tabulon: "), line)
+                self.assertEqual(self.written(), files)
+                self.assertIn("%d failed" % (len(books) - len(files)), result.stderr)
+
+    def test_usage_errors(self):
+        cases = [
+            (("--sheet", "all", SAMPLE), "go with --out"),
+            (("--force", SAMPLE), "go with --out"),
+            (("--jobs", "2", SAMPLE), "go with --out"),
+            (("--out", self.out), "needs at least one workbook"),
+            (("--out", self.out, "--sheet", "0", SAMPLE), "count from 1"),
+            (("--out", self.out, "--sheet=", SAMPLE), "--sheet needs a sheet"),
+            (("--out", self.out, "--jobs", "x", SAMPLE), "--jobs needs a number"),
+            (("--out", self.out, "--jobs", "0", SAMPLE), "--jobs needs a number"),
+            (("--out", self.out, "--jobs=", SAMPLE), "--jobs needs a value"),
+            (("--out", self.out, "--list", SAMPLE), "do not go together"),
+            (("--out",), "--out needs a value"),
+            (("--out=", SAMPLE), "--out needs a folder"),
+        ]
+        for args, message in cases:
+            with self.subTest(args=args):
+                result = run(*args)
+                self.assertEqual(result.returncode, 2, result.stderr)
+                self.assertIn(message, result.stderr)
+                self.assertFalse(os.path.exists(self.out))
+
+    def test_an_output_folder_that_cannot_be_made(self):
+        blocker = self.path("file")
+        open(blocker, "w").close()
+        result = run("--out", os.path.join(blocker, "sub"), SAMPLE)
+        self.assertEqual(result.returncode, 7)
+        self.assertIn("cannot make the output folder", result.stderr)
+        result = run("--out", blocker, SAMPLE)
+        self.assertEqual(result.returncode, 7)
+        self.assertIn("not a folder", result.stderr)
+
+    def test_progress_line_only_on_a_terminal(self):
+        import pty
+        books = [self.book("b%d.xlsx" % i, {"S": str(i)}) for i in range(6)]
+        leader, follower = pty.openpty()
+        try:
+            result = subprocess.run([CLI, "--out", self.out, *books], stdout=subprocess.PIPE,
+                                    stderr=follower, text=True)
+            os.close(follower)
+            follower = None
+            seen = b""
+            while True:
+                try:
+                    chunk = os.read(leader, 4096)
+                except OSError:  # the terminal's other end is closed
+                    break
+                if not chunk:
+                    break
+                seen += chunk
+        finally:
+            os.close(leader)
+            if follower is not None:
+                os.close(follower)
+        self.assertEqual(result.returncode, 0)
+        shown = seen.decode()
+        self.assertRegex(shown, r"\rtabulon: 6/6 workbooks, [0-9.]+/s, 0:00 left")
+        self.assertIn("6 of 6 workbooks converted (6 files)", shown)
+        plain = self.batch("--force", *books)
+        self.assertNotIn("\r", plain.stderr)
+        self.assertEqual(plain.stderr.count("\n"), 1, plain.stderr)
+
+
 class Csv(unittest.TestCase):
     def convert(self, rows_xml):
         with tempfile.TemporaryDirectory() as d:

@@ -4,6 +4,10 @@
     tabulon.sheet_names("book.xlsx")            # ['Sales', 'Übersicht', ...]
     tabulon.read_sheet("book.xlsx", "Sales")    # [['Date', 'Region', ...], ...]
     tabulon.read_frame("book.xlsx")             # pandas DataFrame of the first sheet
+    tabulon.read_frames("data/*.xlsx")          # many workbooks in worker processes, one DataFrame
+
+tabulon.dask.read_sheet (import tabulon.dask) gives a Dask DataFrame with a
+partition per workbook.
 
 Cells come as the library renders them: numbers and booleans (1/0) as
 written in the file, dates as "YYYY-MM-DD HH:MM:SS", rows without any value
@@ -35,9 +39,10 @@ import os
 from . import _arrow, _frame, _library, _text
 from ._errors import TabulonError, UnknownSheetError, WorkbookError
 from ._library import library_path, version
+from ._many import ReadErrors, read_frames
 
-__all__ = ["sheet_names", "read_sheet", "read_frame", "read_text", "version",
-           "library_path", "TabulonError", "WorkbookError", "UnknownSheetError"]
+__all__ = ["sheet_names", "read_sheet", "read_frame", "read_frames", "read_text", "version",
+           "library_path", "TabulonError", "WorkbookError", "UnknownSheetError", "ReadErrors"]
 
 
 def sheet_names(path):

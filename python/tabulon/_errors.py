@@ -16,6 +16,9 @@ class WorkbookError(TabulonError):
         super().__init__(message)
         self.path = path
 
+    def __reduce__(self):  # pickled by process pools
+        return (type(self), (str(self), self.path))
+
 
 class UnknownSheetError(TabulonError, ValueError):
     """The workbook has no such sheet; `sheets` lists the sheets it has."""
@@ -25,3 +28,6 @@ class UnknownSheetError(TabulonError, ValueError):
     def __init__(self, message, sheets):
         super().__init__(message)
         self.sheets = sheets
+
+    def __reduce__(self):
+        return (type(self), (str(self), self.sheets))
