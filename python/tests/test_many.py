@@ -153,16 +153,19 @@ class DaskFrames(ManyTest):
         import tabulon.dask
         frame = tabulon.dask.read_sheet(self.paths, "Data")
         self.assertEqual(frame.npartitions, 3)
-        # Types come from the first workbook: the second's float amounts
-        # (one is missing) cannot be int64, so that partition fails, naming it.
+        # Types come from the first workbook: a workbook whose amounts are
+        # text cannot be float64, so that partition fails, naming it.
+        odd = os.path.join(self.dir, "other", "odd.xlsx")
+        os.makedirs(os.path.dirname(odd))
+        write_book(odd, {"Data": [["Day", "Item", "Amount"], [("date", 45298), "cup", "n/a"]]})
         with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
                                       host="127.0.0.1", dashboard_address=None,
                                       silence_logs=logging.CRITICAL) as cluster, \
                 distributed.Client(cluster) as client:
             self.assertEqual(len(client.scheduler_info()["workers"]), 2)
             with self.assertRaises(ValueError) as caught:
-                frame.compute()
-            self.assertIn("south.xlsx: column 'Amount' is float64 where int64 is expected", str(caught.exception))
+                tabulon.dask.read_sheet([self.paths[0], odd], "Data").compute()
+            self.assertIn("odd.xlsx: column 'Amount' is object where float64 is expected", str(caught.exception))
 
             meta = tabulon.read_frame(self.paths[1], "Data").iloc[:0]
             frame = tabulon.dask.read_sheet(os.path.join(self.dir, "*.xlsx"), "Data", meta=meta)
@@ -184,7 +187,7 @@ class DaskFrames(ManyTest):
     def test_meta_and_local_scheduler(self):
         import tabulon.dask
         frame = tabulon.dask.read_sheet(self.paths[::2], "Data", source=None)
-        self.assertEqual(list(frame.dtypes.astype(str)), ["datetime64[ns]", "object", "int64"])
+        self.assertEqual(list(frame.dtypes.astype(str)), ["datetime64[ns]", "object", "float64"])
         computed = frame.compute(scheduler="processes")
         expected = pandas.concat([tabulon.read_frame(p, "Data") for p in self.paths[::2]])
         pandas.testing.assert_frame_equal(computed, expected)

@@ -154,7 +154,11 @@ void streamRowBlocks(Zippy::ZipArchive& archive, const std::string& part, unsign
       current = std::move(rest);
       return true;
     });
-    if (!utf16) submit(std::move(current), newBlock());
+    if (!utf16) {
+      // Numbered before the buffer moves: the first block's number reads it.
+      const std::size_t last = newBlock();
+      submit(std::move(current), last);
+    }
     pool.wait_for_jobs();
   } catch (const Zippy::ZipRuntimeError& error) {
     throw memberFailure(part, error);

@@ -42,24 +42,10 @@ LISTED_PER_SHEET = 5
 # What the text does to a string cell.
 
 
-def drop_with_next(data, byte):
-    """Removes each occurrence of byte together with the byte after it, in
-    one pass from the left."""
-    out = bytearray()
-    i = 0
-    while i < len(data):
-        if data[i] == byte:
-            i += 2
-            continue
-        out.append(data[i])
-        i += 1
-    return bytes(out)
-
-
 def text_field(value):
     """A string as the sheet's text writes it: a ';' would end the field and
-    a carriage return the line, so each goes, with the byte after it."""
-    return drop_with_next(drop_with_next(value, 0x0D), 0x3B)
+    a carriage return the line, so each goes, and only it."""
+    return value.replace(b"\r", b"").replace(b";", b"")
 
 
 # --------------------------------------------------------------------------
@@ -187,33 +173,47 @@ DATE_1904_OFFSET = 1462
 FEBRUARY_29_1900 = b"1900-02-29 00:00:00"
 
 
-def day_and_time_text(day, fraction):
-    """The text's date-time: whole seconds of the day cut after a bias of a
-    ten-millionth of a day, with no carry into the date (hour 24 stays)."""
-    s = math.floor((fraction + 0.0000001) * 86400.0)
-    return ("%s %02d:%02d:%02d" % (day.strftime("%Y-%m-%d"), s // 3600, s // 60 % 60, s % 60)).encode()
+LAST_SECOND_OF_9999 = 2958466 * 86400 - 1
+
+
+def round_half_away(x):
+    return math.floor(x + 0.5) if x >= 0 else -math.floor(-x + 0.5)
+
+
+def seconds_text(day, seconds):
+    return ("%s %02d:%02d:%02d" % (day.strftime("%Y-%m-%d"), seconds // 3600, seconds // 60 % 60,
+                                   seconds % 60)).encode()
 
 
 def micros_text(micros):
-    """A typed date-time as the text writes that moment."""
-    days, rest = divmod(micros, 86400 * 1000000)
+    """A typed date-time as the text writes that moment: the nearest second,
+    half a second up, carried into the date."""
+    seconds = (micros + 500000) // 1000000
+    days, rest = divmod(seconds, 86400)
     try:
-        return day_and_time_text(EPOCH + datetime.timedelta(days=days), rest / 86400e6)
+        return seconds_text(EPOCH + datetime.timedelta(days=days), rest)
     except (OverflowError, ValueError):
         return None
 
 
 def serial_text(serial, date1904):
-    """A serial number as the text writes it as a date, in either system."""
+    """A serial number as the text writes it as a date, in either system:
+    rounded to the nearest second with the carry into the day; the last
+    second of 9999 stays there."""
     if date1904:
         serial += DATE_1904_OFFSET
-    if serial == 60.0:
+    if not math.isfinite(serial) or abs(serial) > 1e9:
+        return None
+    seconds = round_half_away(serial * 86400.0)
+    if seconds > LAST_SECOND_OF_9999 and serial < 2958466.0:
+        seconds = LAST_SECOND_OF_9999
+    days, rest = divmod(seconds, 86400)
+    if days == 60 and rest == 0:
         return FEBRUARY_29_1900
-    if serial < 60.0:
-        serial += 1.0
-    whole = math.floor(serial)
+    if days < 60:
+        days += 1
     try:
-        return day_and_time_text(SERIAL_EPOCH + datetime.timedelta(days=whole), serial - whole)
+        return seconds_text(SERIAL_EPOCH + datetime.timedelta(days=days), rest)
     except (OverflowError, ValueError):
         return None
 
