@@ -19,6 +19,7 @@
 #include "batch_names.h"
 #include "csv_text.h"
 #include "exit_status.h"
+#include "sheet_names.h"
 #include "tabulon.h"
 
 namespace tabulon::cli {
@@ -35,24 +36,6 @@ struct Outcome {
 };
 
 std::string errorText(int error) { return std::strerror(error); }
-
-std::vector<std::string> splitLines(std::string_view text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    lines.emplace_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
-}
-
-std::string quotedList(const std::vector<std::string>& names) {
-  std::string list;
-  for (const std::string& name : names) list += (list.empty() ? "'" : ", '") + name + "'";
-  return list;
-}
 
 bool allDigits(const std::string& text) {
   if (text.empty()) return false;

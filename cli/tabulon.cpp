@@ -14,9 +14,13 @@
 #include "batch.h"
 #include "csv_text.h"
 #include "exit_status.h"
+#include "sheet_names.h"
 #include "tabulon.h"
 
 namespace {
+
+using tabulon::cli::quotedList;
+using tabulon::cli::splitLines;
 
 using namespace tabulon::cli;
 
@@ -81,24 +85,6 @@ std::string samplePath() {
     if (isFile(installed)) return installed;
   }
   return TABULON_SAMPLE;
-}
-
-std::vector<std::string> splitLines(std::string_view text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    lines.emplace_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
-}
-
-std::string quotedList(const std::vector<std::string>& names) {
-  std::string list;
-  for (const std::string& name : names) list += (list.empty() ? "'" : ", '") + name + "'";
-  return list;
 }
 
 // One write for the whole text: sheets run to hundreds of megabytes.

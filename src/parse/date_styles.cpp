@@ -5,6 +5,7 @@
 
 #include "cells/date_format.h"
 #include "cells/xml_text.h"
+#include "parse/styles.h"
 #include "parse/xml_scan.h"
 
 namespace tabulon {
@@ -43,39 +44,10 @@ std::unordered_map<int, bool> customFormats(std::string_view text) {
 
 std::vector<int> readDateStyles(std::string_view text) {
   const std::unordered_map<int, bool> custom = customFormats(text);
-  std::vector<int> flags;
-  xml::Tag tag;
-  std::size_t pos = 0;
-  bool found = false;
-  while (xml::nextElement(text, pos, "cellXfs", tag)) {
-    pos = tag.end;
-    if (!tag.closing) {
-      found = true;
-      break;
-    }
-  }
-  if (!found || tag.selfClosing) return flags;
-  // Same reading of the list as the built-in table: its own xf entries up
-  // to </cellXfs>, whatever its count says.
-  std::size_t depth = 0;
-  bool inXf = false;
-  while (xml::nextTag(text, pos, tag)) {
-    pos = tag.end;
-    if (tag.closing) {
-      if (tag.localName == "cellXfs") break;
-      if (depth > 0 && --depth == 0) inXf = false;
-      continue;
-    }
-    if (tag.localName == "xf" && (depth == 0 || (depth == 1 && inXf))) {
-      int id = 0;
-      if (!readId(tag.attributes, id)) id = 0;
-      auto own = custom.find(id);
-      flags.push_back((own != custom.end() ? own->second : isBuiltInDateFormat(id)) ? 1 : 0);
-      depth = tag.selfClosing ? 0 : 1;
-      inXf = !tag.selfClosing;
-    } else if (!tag.selfClosing) {
-      ++depth;
-    }
+  std::vector<int> flags = cellFormatIds(text);
+  for (int& id : flags) {
+    auto own = custom.find(id);
+    id = (own != custom.end() ? own->second : isBuiltInDateFormat(id)) ? 1 : 0;
   }
   return flags;
 }

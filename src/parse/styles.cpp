@@ -21,9 +21,11 @@ int numberFormatId(std::string_view attributes) {
 
 }  // namespace
 
-std::vector<int> getStyles(std::string_view text) {
+namespace tabulon {
+
+std::vector<int> cellFormatIds(std::string_view text) {
   namespace xml = tabulon::xml;
-  std::vector<int> flags;
+  std::vector<int> ids;
   xml::Tag tag;
   std::size_t pos = 0;
   bool found = false;
@@ -34,7 +36,7 @@ std::vector<int> getStyles(std::string_view text) {
       break;
     }
   }
-  if (!found || tag.selfClosing) return flags;
+  if (!found || tag.selfClosing) return ids;
 
   // The list runs to </cellXfs> (or the end of text), whatever its count
   // attribute says. Only its own entries count, not elements nested in them;
@@ -49,15 +51,22 @@ std::vector<int> getStyles(std::string_view text) {
       continue;
     }
     if (tag.localName == "xf" && (depth == 0 || (depth == 1 && inXf))) {
-      const int id = numberFormatId(tag.attributes);
-      // The built-in date and time formats; 12 and 13 just before them are
-      // fractions ("# ?/?"), whose cells are numbers.
-      flags.push_back(id >= 14 && id <= 22 ? 1 : 0);
+      ids.push_back(numberFormatId(tag.attributes));
       depth = tag.selfClosing ? 0 : 1;
       inXf = !tag.selfClosing;
     } else if (!tag.selfClosing) {
       ++depth;
     }
   }
+  return ids;
+}
+
+}  // namespace tabulon
+
+std::vector<int> getStyles(std::string_view text) {
+  std::vector<int> flags = tabulon::cellFormatIds(text);
+  // The built-in date and time formats; 12 and 13 just before them are
+  // fractions ("# ?/?"), whose cells are numbers.
+  for (int& id : flags) id = id >= 14 && id <= 22 ? 1 : 0;
   return flags;
 }
