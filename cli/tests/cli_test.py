@@ -65,6 +65,26 @@ class CommandLine(unittest.TestCase):
     def path(self, name):
         return os.path.join(self.dir, name)
 
+    def test_custom_date_formats_are_dates(self):
+        # The library's getSheetData keeps such cells as serials; the program
+        # writes them as dates, in text and CSV alike.
+        book = self.path("dates.xlsx")
+        with zipfile.ZipFile(book, "w") as z:
+            z.writestr("xl/workbook.xml", '<workbook><sheets><sheet name="D" sheetId="1"/></sheets></workbook>')
+            z.writestr("xl/styles.xml",
+                       '<styleSheet><numFmts><numFmt numFmtId="164" formatCode="dd/mm/yyyy hh:mm"/>'
+                       '<numFmt numFmtId="165" formatCode="0.0&quot; kg&quot;"/></numFmts>'
+                       '<cellXfs><xf numFmtId="0"/><xf numFmtId="164"/><xf numFmtId="165"/></cellXfs></styleSheet>')
+            z.writestr("xl/worksheets/sheet1.xml",
+                       '<worksheet><sheetData><row r="1"><c r="A1" s="1"><v>45000.75</v></c>'
+                       '<c r="B1" s="2"><v>1.5</v></c></row></sheetData></worksheet>')
+        for args, expected in [((book,), "2023-03-15 18:00:00;1.5;\n"),
+                               (("--csv", book), "2023-03-15 18:00:00,1.5\n")]:
+            with self.subTest(args=args):
+                result = run(*args)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertEqual(result.stdout, expected)
+
     def test_outputs_and_exit_codes(self):
         text_file = self.path("notes.xlsx")
         with open(text_file, "w") as f:
