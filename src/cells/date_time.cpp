@@ -67,7 +67,11 @@ bool serialToMicros(double serial, std::int64_t& micros) {
   }
   // Serials below 60 move one day on, so that 1 is 1900-01-01.
   if (days < 60) ++days;
-  const std::int64_t value = ((days + kSerialEpochDays) * 86400 + inDay) * 1000000 + below;
+  // Days outside the years 0 to 9999 have no date; checked before the
+  // microseconds, which would not fit 64 bits for every serial let in above.
+  const std::int64_t epochDays = days + kSerialEpochDays;
+  if (epochDays < kFirstMicros / kMicrosPerDay || epochDays >= kEndMicros / kMicrosPerDay) return false;
+  const std::int64_t value = (epochDays * 86400 + inDay) * 1000000 + below;
   if (value < kFirstMicros || value >= kEndMicros) return false;
   micros = value;
   return true;
@@ -89,6 +93,7 @@ bool isoDateToMicros(std::string_view text, std::int64_t& micros) {
 }
 
 std::string microsText(std::int64_t micros) {
+  if (micros < kFirstMicros || micros >= kEndMicros) return std::string();
   // Nearest second, half a second up; the carry may move the day.
   std::int64_t seconds = micros >= 0 ? (micros + 500000) / 1000000 : -((-micros + 499999) / 1000000);
   if (micros < kEndMicros && seconds * 1000000 >= kEndMicros) seconds = kEndMicros / 1000000 - 1;
