@@ -11,9 +11,6 @@ namespace {
 constexpr std::int64_t kMicrosPerDay = 86400LL * 1000000LL;
 // Serial day 0 of the 1900 system, counted as 1899-12-30, in days since 1970.
 constexpr std::int64_t kSerialEpochDays = -25569;
-// The serial of 10000-01-01, and its first second.
-constexpr double kFirstDayOf10000 = 2958466.0;
-constexpr std::int64_t kFirstSecondOf10000 = 2958466LL * 86400;
 
 struct Civil {
   std::int64_t year;
@@ -54,9 +51,8 @@ bool serialToMicros(double serial, std::int64_t& micros) {
   // rounds the same way, with the same bound), so that the value written
   // out is the text's date by construction; what the rounding took away
   // is kept to the microsecond, short of changing the second.
-  if (!std::isfinite(serial) || std::fabs(serial) > 1e9) return false;
-  std::int64_t seconds = std::llround(serial * 86400.0);
-  if (seconds >= kFirstSecondOf10000 && serial < kFirstDayOf10000) seconds = kFirstSecondOf10000 - 1;
+  std::int64_t seconds = 0;
+  if (!serialSeconds(serial, seconds)) return false;
   const double whole = std::floor(serial);
   const double residual = (whole * 86400.0 - static_cast<double>(seconds)) + (serial - whole) * 86400.0;
   const std::int64_t below = std::clamp<std::int64_t>(std::llround(residual * 1e6), -499999, 499999);

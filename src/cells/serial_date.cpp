@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr char kLeapDayText[] = "1900-02-29 00:00:00";
-
 // The sum of the day-number step must stay where 4 * L fits 32 bits, which
 // also keeps every later product of the calendar steps inside 32 bits.
 constexpr std::int64_t kMaxDaySum = 536870911;
@@ -150,16 +148,22 @@ std::string CreateTS(int day, int month, int year, int hour, int minute, int sec
   return std::string(buf, length);
 }
 
-std::string ExcelSerialToDMY(double serial) {
+bool tabulon::serialSeconds(double serial, std::int64_t& seconds) {
   // Beyond this no day has a text; the bound also keeps the count of
   // seconds below exact in a double.
-  if (!std::isfinite(serial) || std::fabs(serial) > 1e9) return std::string();
-
+  if (!std::isfinite(serial) || std::fabs(serial) > 1e9) return false;
   // Rounded to the nearest whole second first, so that the carry runs into
   // minutes, hours and the day: a time never prints as hour 24.
-  std::int64_t seconds = std::llround(serial * 86400.0);
+  seconds = std::llround(serial * 86400.0);
   // The last second of 9999-12-31 cannot carry into a year of five digits.
   if (seconds >= kFirstSecondOf10000 && serial < kFirstDayOf10000) seconds = kFirstSecondOf10000 - 1;
+  return true;
+}
+
+std::string ExcelSerialToDMY(double serial) {
+  std::int64_t seconds = 0;
+  if (!tabulon::serialSeconds(serial, seconds)) return std::string();
+  if (seconds == tabulon::kLeapDaySeconds) return std::string(tabulon::kLeapDayText);
   std::int64_t days = seconds / 86400;
   std::int64_t secs = seconds % 86400;
   if (secs < 0) {
@@ -167,9 +171,8 @@ std::string ExcelSerialToDMY(double serial) {
     --days;
   }
 
-  // Serial 60 is the 1900-02-29 that never was; earlier days move one on so
-  // that 1 lands on 1900-01-01.
-  if (days == 60 && secs == 0) return std::string(kLeapDayText, sizeof kLeapDayText - 1);
+  // Days before the 1900-02-29 that never was move one on, so that 1 lands
+  // on 1900-01-01.
   if (days < 60) ++days;
 
   const std::int64_t day_sum = days + (68569 + 2415019);

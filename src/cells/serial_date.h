@@ -1,6 +1,7 @@
 // Spreadsheet serial numbers to timestamp text.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -22,6 +23,17 @@ std::string CreateTS(int day, int month, int year, int hour, int minute, int sec
 std::string IsoDateToTimestamp(std::string_view text);
 
 namespace tabulon {
+
+// The moment of a serial of the 1900 system as its text writes it, in
+// whole seconds from serial day 0: rounded to the nearest second, except
+// that the last second of 9999-12-31 stays there. False for a value that is
+// not finite or lies beyond 10^9 days, where no day has a text.
+bool serialSeconds(double serial, std::int64_t& seconds);
+
+// Serial 60 in seconds, and its text: the 1900-02-29 that never was, which
+// the text writes as the program that wrote the file shows it.
+inline constexpr std::int64_t kLeapDaySeconds = 60LL * 86400;
+inline constexpr std::string_view kLeapDayText = "1900-02-29 00:00:00";
 
 // Days between the epochs of the 1900 and 1904 date systems.
 constexpr double kDate1904Offset = 1462.0;

@@ -5,6 +5,7 @@
 #include "base/failure.h"
 #include "cells/column_map.h"
 #include "cells/date_time.h"
+#include "cells/serial_date.h"
 #include "parse/row_scan.h"
 
 namespace tabulon {
@@ -12,7 +13,18 @@ namespace {
 
 using rowscan::CellInput;
 
-constexpr std::string_view kLeapDayText = "1900-02-29 00:00:00";
+// A number cell's kind: a number when its text is a finite number written
+// in full, else text as written.
+TypedKind numberKind(std::string_view text, double& number) {
+  return rowscan::parseNumber(text, number) && std::isfinite(number) ? TypedKind::Number : TypedKind::Text;
+}
+
+// True for a date whose text is the 1900-02-29 that never was: the one
+// date a timestamp cannot give back.
+bool isLeapDayText(double serial) {
+  std::int64_t seconds = 0;
+  return serialSeconds(serial, seconds) && seconds == kLeapDaySeconds;
+}
 
 bool readBoolean(std::string_view text, double& value) {
   text = trimXmlSpace(text);
@@ -64,10 +76,10 @@ class TypedRows {
           // A column of mixed kinds writes the date as the text does; the
           // microseconds give that text back, except for the 1900-02-29
           // that never was, which is kept as text.
-          keepText = std::llround(resolved_.serial * 86400.0) == 60 * 86400;
+          keepText = isLeapDayText(resolved_.serial);
           if (keepText) resolved_.text = kLeapDayText;
         } else {
-          typed.kind = rowscan::parseNumber(resolved_.text, typed.number) ? TypedKind::Number : TypedKind::Text;
+          typed.kind = numberKind(resolved_.text, typed.number);
         }
         break;
       case CellType::IsoDate:
@@ -79,9 +91,7 @@ class TypedRows {
         }
         break;
       case CellType::Number:
-        typed.kind = rowscan::parseNumber(resolved_.text, typed.number) && std::isfinite(typed.number)
-                         ? TypedKind::Number
-                         : TypedKind::Text;
+        typed.kind = numberKind(resolved_.text, typed.number);
         break;
       case CellType::Boolean:
         typed.kind = readBoolean(resolved_.text, typed.number) ? TypedKind::Boolean : TypedKind::Text;

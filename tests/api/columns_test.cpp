@@ -241,6 +241,17 @@ TEST(Columns, IsoDateCells) {
   EXPECT_EQ(r.columns, expected);
 }
 
+// "inf" reads as a number to the parser but is no value a sheet holds:
+// text as written, whether or not its cell format is a date format.
+TEST(Columns, NonFiniteNumbersAreText) {
+  Workbook book = typedBook("",
+      "<row r=\"1\"><c r=\"A1\"><v>inf</v></c><c r=\"B1\" s=\"2\"><v>inf</v></c></row>");
+  Result r = readSheet(book);
+  ASSERT_EQ(r.status, 0) << r.error;
+  std::vector<ReadColumn> expected = {{"A", "i", {"inf"}}, {"B", "i", {"inf"}}};
+  EXPECT_EQ(r.columns, expected);
+}
+
 TEST(Columns, EmptySheetIsNotAFailure) {
   Result r = readSheet(typedBook("A1", ""));
   EXPECT_EQ(r.status, 0);
