@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
-#include <deque>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -122,32 +120,21 @@ class TextSink : public RowBlockSink {
     max_abs_col = context_.width;
   }
 
-  void addBlock(std::size_t) override {
-    std::lock_guard lock(mutex_);
-    results_.emplace_back();
-  }
+  void addBlock(std::size_t) override { results_.add(); }
 
   void read(std::size_t index, std::string_view block) override {
-    std::vector<RowLine>* rows;
-    {
-      std::lock_guard lock(mutex_);
-      rows = &results_[index];
-    }
-    parseRowBlock(block, context_, *rows);
+    parseRowBlock(block, context_, results_.at(index));
   }
 
   const char* join() {
-    std::vector<std::vector<RowLine>> blocks;
-    blocks.reserve(results_.size());
-    for (auto& r : results_) blocks.push_back(std::move(r));
+    std::vector<std::vector<RowLine>> blocks = results_.take();
     tabulon::join(blocks, context_.width);
     return out.c_str();
   }
 
  private:
   SheetContext context_;
-  std::mutex mutex_;
-  std::deque<std::vector<RowLine>> results_;  // stable while blocks are added
+  BlockResults<std::vector<RowLine>> results_;
 };
 
 // The typed output of the sheet pipeline: each block's cells, placed into
@@ -159,25 +146,14 @@ class ColumnSink : public RowBlockSink {
 
   void begin(std::string_view) override {}
 
-  void addBlock(std::size_t) override {
-    std::lock_guard lock(mutex_);
-    results_.emplace_back();
-  }
+  void addBlock(std::size_t) override { results_.add(); }
 
   void read(std::size_t index, std::string_view block) override {
-    TypedBlock* result;
-    {
-      std::lock_guard lock(mutex_);
-      result = &results_[index];
-    }
-    readTypedBlock(block, context_, *result);
+    readTypedBlock(block, context_, results_.at(index));
   }
 
   SheetColumns assemble(const ColumnOptions& options) {
-    std::vector<TypedBlock> blocks;
-    blocks.reserve(results_.size());
-    for (TypedBlock& block : results_) blocks.push_back(std::move(block));
-    results_.clear();
+    std::vector<TypedBlock> blocks = results_.take();
     return assembleColumns(blocks, strings_, options, memoryLimit());
   }
 
@@ -192,8 +168,7 @@ class ColumnSink : public RowBlockSink {
 
   SheetContext context_;
   const std::vector<std::string>& strings_;
-  std::mutex mutex_;
-  std::deque<TypedBlock> results_;
+  BlockResults<TypedBlock> results_;
 };
 
 }  // namespace
@@ -244,7 +219,7 @@ SheetColumns extractColumns(const Workbook& workbook, const char* sheetName, con
   std::string part = sheetPart(workbook, sheetName);
   ColumnSink sink(workbook);
   if (!part.empty())
-    streamRowBlocks(*workbook.archive, part, std::max(1u, threads), std::max<std::size_t>(1, blockBytes), sink);
+    streamRowBlocks(*workbook.archive, part, threads, blockBytes, sink);
   return sink.assemble(options);
 }
 
@@ -265,7 +240,7 @@ const char* extractSheet(const Workbook* workbook, const char* sheetName, unsign
     std::string part = sheetPart(*workbook, sheetName);
     if (part.empty()) return out.c_str();  // not a worksheet: no cells
     TextSink sink(*workbook, options);
-    streamRowBlocks(*workbook->archive, part, std::max(1u, threads), std::max<std::size_t>(1, blockBytes), sink);
+    streamRowBlocks(*workbook->archive, part, threads, blockBytes, sink);
     return sink.join();
   } catch (...) {
     recordCurrentException();

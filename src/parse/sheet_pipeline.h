@@ -5,8 +5,11 @@
 #pragma once
 
 #include <cstddef>
+#include <deque>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "zip/zip_archive.h"
 
@@ -26,12 +29,42 @@ class RowBlockSink {
   virtual void read(std::size_t index, std::string_view block) = 0;
 };
 
+// One result per block, added on the calling thread while pool threads
+// fill earlier ones: a deque keeps every result in place as it grows, and
+// the lock guards only the lookup.
+template <class Result>
+class BlockResults {
+ public:
+  void add() {
+    std::lock_guard lock(mutex_);
+    results_.emplace_back();
+  }
+
+  Result& at(std::size_t index) {
+    std::lock_guard lock(mutex_);
+    return results_[index];
+  }
+
+  // The results in block order, moved out; call after every block is read.
+  std::vector<Result> take() {
+    std::vector<Result> taken;
+    taken.reserve(results_.size());
+    for (Result& r : results_) taken.push_back(std::move(r));
+    results_.clear();
+    return taken;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::deque<Result> results_;
+};
+
 // Bytes of sheet text per block: large enough that a job's overhead does
 // not show, small enough that inflating and reading overlap early.
 constexpr std::size_t kBlockBytes = 4u << 20;
 
 // Streams the archive member part through sink with the given number of
-// worker threads. Throws a Failure when the member is missing or damaged;
+// worker threads and block size (each taken as at least 1). Throws a Failure when the member is missing or damaged;
 // an exception of a block job is rethrown after all jobs have ended.
 void streamRowBlocks(Zippy::ZipArchive& archive, const std::string& part, unsigned threads,
                      std::size_t blockBytes, RowBlockSink& sink);
