@@ -17,6 +17,7 @@
 #include "api/workbook_state.h"
 #include "base/failure.h"
 #include "fuzz_support.h"
+#include "support/same_columns.h"
 #include "tabulon.h"
 
 namespace {
@@ -94,20 +95,7 @@ std::size_t rowsWithValues(const ArrowSchema& schema, const ArrowArray& array) {
 }
 
 bool sameColumns(const tabulon::SheetColumns& a, const tabulon::SheetColumns& b) {
-  if (a.rows != b.rows || a.columns.size() != b.columns.size()) return false;
-  for (std::size_t i = 0; i < a.columns.size(); ++i) {
-    const tabulon::Column& x = a.columns[i];
-    const tabulon::Column& y = b.columns[i];
-    // Numbers bit for bit: any cut that changes one changes its bits.
-    const bool numbers = x.numbers.size() == y.numbers.size() &&
-                         (x.numbers.empty() ||
-                          std::memcmp(x.numbers.data(), y.numbers.data(), x.numbers.size() * sizeof(double)) == 0);
-    if (x.name != y.name || x.type != y.type || x.nulls != y.nulls || x.validity != y.validity ||
-        x.bits != y.bits || !numbers || x.micros != y.micros || x.indexes != y.indexes ||
-        x.offsets != y.offsets || x.characters != y.characters)
-      return false;
-  }
-  return true;
+  return tabulon::test::columnsDifference(a, b).empty();
 }
 
 // The columns, or the failure's kind in failed.

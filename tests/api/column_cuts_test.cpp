@@ -11,6 +11,7 @@
 #include "api/sheet_extraction.h"
 #include "api/workbook.h"
 #include "parse/row_blocks.h"
+#include "support/same_columns.h"
 #include "support/temp_dir.h"
 #include "support/xlsx_builder.h"
 #include "tabulon.h"
@@ -20,21 +21,9 @@ namespace {
 
 // Equal in every buffer; numbers bit for bit.
 ::testing::AssertionResult sameColumns(const SheetColumns& a, const SheetColumns& b) {
-  if (a.rows != b.rows) return ::testing::AssertionFailure() << a.rows << " rows against " << b.rows;
-  if (a.columns.size() != b.columns.size())
-    return ::testing::AssertionFailure() << a.columns.size() << " columns against " << b.columns.size();
-  for (std::size_t i = 0; i < a.columns.size(); ++i) {
-    const Column& x = a.columns[i];
-    const Column& y = b.columns[i];
-    const bool numbers = x.numbers.size() == y.numbers.size() &&
-                         (x.numbers.empty() ||
-                          std::memcmp(x.numbers.data(), y.numbers.data(), x.numbers.size() * sizeof(double)) == 0);
-    if (x.name != y.name || x.type != y.type || x.nulls != y.nulls || x.validity != y.validity ||
-        x.bits != y.bits || !numbers || x.micros != y.micros || x.indexes != y.indexes ||
-        x.offsets != y.offsets || x.characters != y.characters)
-      return ::testing::AssertionFailure() << "column " << x.name << " (" << i << ") differs";
-  }
-  return ::testing::AssertionSuccess();
+  const std::string difference = columnsDifference(a, b);
+  if (difference.empty()) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << difference;
 }
 
 std::string cell(const std::string& ref, const std::string& attributes, const std::string& content) {
