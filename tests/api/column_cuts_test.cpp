@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstring>
 
 #include "api/sheet_extraction.h"
 #include "api/workbook.h"
