@@ -13,6 +13,7 @@
 #ifndef TABULON_H
 #define TABULON_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -149,15 +150,86 @@ struct ArrowArray {
 #endif /* ARROW_C_DATA_INTERFACE */
 
 typedef struct TabulonReadOptions {
-  int64_t skip_rows; /* rows skipped, counted from the first row holding a value */
+  int64_t skip_rows; /* rows skipped, counted from the first row holding a value
+                        (or, with TABULON_SKIP_FROM_FIRST_ROW, from the range's first row) */
   int64_t max_rows;  /* the most data rows returned (after the header); < 0: all */
   int header;        /* nonzero: the first row after skip_rows names the columns */
+  unsigned flags;    /* TABULON_READ_* and TABULON_SKIP_* bits below */
+  /* A cell range, 1-based and inclusive; 0 leaves that side open. */
+  int64_t first_row, last_row;
+  int64_t first_column, last_column;
+  /* The sheet columns wanted (1-based column numbers, ascending, no
+   * repeats); NULL: every column of the range. */
+  const int64_t* columns;
+  int64_t column_count;
+  /* Sheet columns read as text: every cell written as the sheet text
+   * writes it (dates of every date format as dates). NULL: none. */
+  const int64_t* text_columns;
+  int64_t text_column_count;
 } TabulonReadOptions;
+
+/* skip_rows counts from the first row of the range (sheet row 1 without a
+ * range), not from the first row holding a value. */
+#define TABULON_SKIP_FROM_FIRST_ROW 1u
+/* Every kind of cell told apart (see the kinds above). */
+#define TABULON_READ_KINDS 2u
 
 /* options may be NULL: no rows skipped, no header, all rows. Returns 0 on
  * success, -1 on failure. */
 int readColumns(const char* sheet_name, const TabulonReadOptions* options,
                 struct ArrowSchema* schema, struct ArrowArray* array);
+
+/* ---- Workbooks as handles ------------------------------------------------
+ *
+ * (Contract of the handle interface; each function's lifetime and thread
+ * rules are stated next to it.) */
+typedef struct TabulonWorkbook TabulonWorkbook;
+
+/* How one call ended; every handle call takes one (NULL: not wanted). */
+typedef struct TabulonStatus {
+  int code;       /* enum TabulonFailure; TABULON_OK on success */
+  char text[512]; /* the failure's text, "" on success */
+} TabulonStatus;
+
+TabulonWorkbook* tabulonOpen(const char* path, TabulonStatus* status);
+/* Bytes are copied unless TABULON_BORROW: then they must stay unchanged
+ * until tabulonClose. */
+#define TABULON_BORROW 1u
+TabulonWorkbook* tabulonOpenMemory(const void* data, size_t size, unsigned flags, TabulonStatus* status);
+int tabulonClose(TabulonWorkbook* workbook, TabulonStatus* status);
+
+enum TabulonSheetKind {
+  TABULON_SHEET_WORKSHEET = 0,
+  TABULON_SHEET_CHART = 1,
+  TABULON_SHEET_DIALOG = 2,
+  TABULON_SHEET_MACRO = 3
+};
+enum TabulonSheetVisibility { TABULON_VISIBLE = 0, TABULON_HIDDEN = 1, TABULON_VERY_HIDDEN = 2 };
+typedef struct TabulonSheetInfo {
+  const char* name; /* valid until tabulonClose */
+  int kind;         /* enum TabulonSheetKind */
+  int visibility;   /* enum TabulonSheetVisibility */
+} TabulonSheetInfo;
+
+/* Every sheet of the workbook (charts included), in workbook order. */
+int64_t tabulonSheetCount(TabulonWorkbook* workbook, TabulonStatus* status);
+int tabulonSheetInfo(TabulonWorkbook* workbook, int64_t index, TabulonSheetInfo* info, TabulonStatus* status);
+
+/* A sheet by name (sheet_name not NULL) or by its 0-based position among
+ * all sheets (sheet_name NULL). Columns: the contract of readColumns. */
+int tabulonReadColumns(TabulonWorkbook* workbook, const char* sheet_name, int64_t sheet_index,
+                       const TabulonReadOptions* options, struct ArrowSchema* schema,
+                       struct ArrowArray* array, TabulonStatus* status);
+
+typedef struct TabulonTextOptions {
+  unsigned flags;     /* TABULON_TEXT_* */
+  uint64_t max_bytes; /* the most text the caller accepts; 0: no limit of its own */
+} TabulonTextOptions;
+/* Text: the contract of getSheetText. The caller owns the result and frees
+ * it with tabulonFree; *length (when not NULL) gets its size in bytes. */
+char* tabulonReadText(TabulonWorkbook* workbook, const char* sheet_name, int64_t sheet_index,
+                      const TabulonTextOptions* options, size_t* length, TabulonStatus* status);
+void tabulonFree(void* text);
 
 #ifdef __cplusplus
 }

@@ -20,6 +20,11 @@ struct Workbook {
   // Each sheet's worksheet member, in the order of sheetNames; "" for a
   // sheet without cells of its own (chart, dialog, macro sheets).
   std::vector<std::string> sheetParts;
+  // Per sheet, in the order of sheetNames: its TabulonSheetKind and its
+  // TabulonSheetVisibility. Shorter than sheetNames (or empty) means
+  // worksheet and visible for the sheets beyond.
+  std::vector<int> sheetKinds;
+  std::vector<int> sheetVisibility;
   // The shared strings, and per string whether it holds ';' or a carriage
   // return (worked out once per load, not per sheet).
   std::vector<std::string> sharedStrings;
