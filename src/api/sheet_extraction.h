@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,8 @@ unsigned hardwareThreads();
 // How a sheet's text is written.
 struct TextOptions {
   bool allDates = false;  // numbers of custom date formats as dates too
+  // The most text the caller accepts, in bytes; 0: no limit of its own.
+  std::uint64_t maxBytes = 0;
 };
 
 // Renders worksheet XML with the given number of row blocks (parallel jobs)
