@@ -4,13 +4,12 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <cstdint>
 #include <thread>
 #include <vector>
 
-#include "api/failure_record.h"
 #include "api/workbook.h"
-#include "api/workbook_state.h"
 #include "base/failure.h"
 #include "cells/column_map.h"
 #include "parse/row_parser.h"
@@ -22,7 +21,7 @@
 namespace tabulon {
 namespace {
 
-// Rows up to the format's last row get a slot of retMT; a row numbered
+// Rows up to the format's last row get a slot; a row numbered
 // beyond it (only damaged files have one) is still rendered, after them,
 // so that one absurd number cannot make the slot table huge.
 constexpr std::int64_t kLastSlotRow = 1048576;
@@ -33,11 +32,10 @@ struct Placed {
 };
 
 // Resolves row numbers (a row without one follows the previous row),
-// places every row that holds a value, widens lines to the sheet's final
-// width, and joins them into out.
-void join(std::vector<std::vector<RowLine>>& blocks, std::uint32_t width) {
-  out.clear();
-  retMT.clear();
+// places every row that holds a value, and widens lines to the sheet's
+// final width.
+SheetRows placeRows(std::vector<std::vector<RowLine>>& blocks, std::uint32_t width) {
+  SheetRows result;
   std::uint32_t finalWidth = width;
   // Sized by the rows present, not by the dimension, which may overstate.
   std::int64_t lastSlot = 0;
@@ -54,18 +52,18 @@ void join(std::vector<std::vector<RowLine>>& blocks, std::uint32_t width) {
     }
   }
 
-  retMT.resize(static_cast<std::size_t>(lastSlot) + 1);
+  result.slots.resize(static_cast<std::size_t>(lastSlot) + 1);
   std::vector<Placed> beyond;
   for (auto& rows : blocks) {
     for (RowLine& row : rows) {
       if (!row.hasValue || row.number < 0) continue;
       if (row.fields < finalWidth) row.line.append(finalWidth - row.fields, ';');
-      raiseMaximum(max_row, row.number);
-      raiseMaximum(max_col, static_cast<int>(row.maxColumn));
+      result.maxRow = std::max(result.maxRow, static_cast<int>(row.number));
+      result.maxColumn = std::max(result.maxColumn, static_cast<int>(row.maxColumn));
       if (row.number <= kLastSlotRow) {
         // Some writers split one row into several elements: their cells
         // join, in document order. Rare, so only a taken slot pays for it.
-        std::string& slot = retMT[static_cast<std::size_t>(row.number)];
+        std::string& slot = result.slots[static_cast<std::size_t>(row.number)];
         if (slot.empty()) slot = std::move(row.line);
         else mergeRowLine(slot, row.line);
       } else {
@@ -77,30 +75,15 @@ void join(std::vector<std::vector<RowLine>>& blocks, std::uint32_t width) {
   // first of each run keeps the merged line.
   std::stable_sort(beyond.begin(), beyond.end(),
                    [](const Placed& a, const Placed& b) { return a.number < b.number; });
-  std::size_t kept = 0;
   for (std::size_t i = 0; i < beyond.size(); ++i) {
-    if (kept > 0 && beyond[kept - 1].number == beyond[i].number) {
-      mergeRowLine(*beyond[kept - 1].line, *beyond[i].line);
+    if (!result.beyond.empty() && beyond[i - 1].number == beyond[i].number) {
+      mergeRowLine(result.beyond.back(), *beyond[i].line);
     } else {
-      beyond[kept++] = beyond[i];
+      result.beyond.push_back(std::move(*beyond[i].line));
     }
   }
-  beyond.resize(kept);
-
-  std::size_t total = 0;
-  for (const std::string& line : retMT) total += line.empty() ? 0 : line.size() + 1;
-  for (const Placed& p : beyond) total += p.line->size() + 1;
-  out.reserve(total);
-  for (const std::string& line : retMT) {
-    if (line.empty()) continue;
-    out += line;
-    out += '\n';
-  }
-  for (const Placed& p : beyond) {
-    out += *p.line;
-    out += '\n';
-  }
-  max_abs_col = finalWidth;
+  result.width = finalWidth;
+  return result;
 }
 
 std::uint32_t dimensionWidth(std::string_view sheetXml) {
@@ -115,10 +98,7 @@ class TextSink : public RowBlockSink {
   TextSink(const Workbook& workbook, const TextOptions& options)
       : context_(contextOf(workbook, options.allDates)) {}
 
-  void begin(std::string_view head) override {
-    context_.width = dimensionWidth(head);
-    max_abs_col = context_.width;
-  }
+  void begin(std::string_view head) override { context_.width = dimensionWidth(head); }
 
   void addBlock(std::size_t) override { results_.add(); }
 
@@ -126,10 +106,9 @@ class TextSink : public RowBlockSink {
     parseRowBlock(block, context_, results_.at(index));
   }
 
-  const char* join() {
+  SheetRows join() {
     std::vector<std::vector<RowLine>> blocks = results_.take();
-    tabulon::join(blocks, context_.width);
-    return out.c_str();
+    return placeRows(blocks, context_.width);
   }
 
  private:
@@ -193,30 +172,67 @@ std::string_view findDimension(std::string_view sheetXml) {
   return {};
 }
 
-const char* renderSheet(const Workbook& workbook, std::string_view sheetXml, unsigned blocks,
-                        const TextOptions& options) {
+std::size_t SheetRows::textSize() const {
+  std::size_t total = 0;
+  for (const std::string& line : slots) total += line.empty() ? 0 : line.size() + 1;
+  for (const std::string& line : beyond) total += line.size() + 1;
+  return total;
+}
+
+void SheetRows::writeText(char* to) const {
+  auto put = [&to](const std::string& line) {
+    std::memcpy(to, line.data(), line.size());
+    to += line.size();
+    *to++ = '\n';
+  };
+  for (const std::string& line : slots)
+    if (!line.empty()) put(line);
+  for (const std::string& line : beyond) put(line);
+}
+
+std::string SheetRows::text() const {
+  std::string text(textSize(), '\0');
+  writeText(text.data());
+  return text;
+}
+
+SheetRows renderRows(const Workbook& workbook, std::string_view sheetXml, unsigned blocks,
+                     const TextOptions& options) {
   TextSink sink(workbook, options);
   readRowBlocks(sheetXml, blocks, sink);
   return sink.join();
 }
 
-std::string sheetPart(const Workbook& workbook, const char* sheetName) {
-  if (sheetName == nullptr) throw Failure(TABULON_INVALID_ARGUMENT, "no sheet name given");
+std::string renderSheet(const Workbook& workbook, std::string_view sheetXml, unsigned blocks,
+                        const TextOptions& options) {
+  return renderRows(workbook, sheetXml, blocks, options).text();
+}
+
+std::string sheetPart(const Workbook& workbook, const SheetChoice& sheet) {
   const std::vector<std::string>& names = workbook.sheetNames;
-  auto found = std::find(names.begin(), names.end(), std::string_view(sheetName));
-  if (found == names.end()) {
-    std::string text = "no sheet named \"" + std::string(sheetName) + "\"; the sheets are:";
-    for (const std::string& name : names) text += " \"" + name + "\"";
-    throw Failure(TABULON_NO_SUCH_SHEET, text);
+  std::size_t position = 0;
+  if (sheet.name != nullptr) {
+    auto found = std::find(names.begin(), names.end(), std::string_view(sheet.name));
+    if (found == names.end()) {
+      std::string text = "no sheet named \"" + std::string(sheet.name) + "\"; the sheets are:";
+      for (const std::string& name : names) text += " \"" + name + "\"";
+      throw Failure(TABULON_NO_SUCH_SHEET, text);
+    }
+    position = static_cast<std::size_t>(found - names.begin());
+  } else {
+    if (sheet.index < 0 || static_cast<std::uint64_t>(sheet.index) >= names.size())
+      throw Failure(TABULON_NO_SUCH_SHEET, "no sheet at position " + std::to_string(sheet.index) +
+                                               "; the workbook has " + std::to_string(names.size()) +
+                                               (names.size() == 1 ? " sheet" : " sheets"));
+    position = static_cast<std::size_t>(sheet.index);
   }
-  std::size_t position = static_cast<std::size_t>(found - names.begin());
   return position < workbook.sheetParts.size() ? workbook.sheetParts[position]
                                                : "xl/worksheets/sheet" + std::to_string(position + 1) + ".xml";
 }
 
-SheetColumns extractColumns(const Workbook& workbook, const char* sheetName, const ColumnOptions& options,
+SheetColumns extractColumns(const Workbook& workbook, const SheetChoice& sheet, const ColumnOptions& options,
                             unsigned threads, std::size_t blockBytes) {
-  std::string part = sheetPart(workbook, sheetName);
+  std::string part = sheetPart(workbook, sheet);
   ColumnSink sink(workbook);
   if (!part.empty())
     streamRowBlocks(*workbook.archive, part, threads, blockBytes, sink);
@@ -230,23 +246,23 @@ SheetColumns readColumnsOf(const Workbook& workbook, std::string_view sheetXml, 
   return sink.assemble(options);
 }
 
-const char* extractSheet(const Workbook* workbook, const char* sheetName, unsigned threads, std::size_t blockBytes,
+SheetRows extractRows(const Workbook& workbook, const SheetChoice& sheet, unsigned threads,
+                      std::size_t blockBytes, const TextOptions& options) {
+  std::string part = sheetPart(workbook, sheet);
+  if (part.empty()) return {};  // not a worksheet: no cells
+  TextSink sink(workbook, options);
+  streamRowBlocks(*workbook.archive, part, threads, blockBytes, sink);
+  return sink.join();
+}
+
+std::string extractSheet(const Workbook* workbook, const char* sheetName, unsigned threads, std::size_t blockBytes,
                          const TextOptions& options) {
-  static const char kFailed[] = "0";
-  out.clear();
-  retMT.clear();
   try {
-    if (workbook == nullptr) throw Failure(TABULON_NO_WORKBOOK, "no workbook is open");
-    std::string part = sheetPart(*workbook, sheetName);
-    if (part.empty()) return out.c_str();  // not a worksheet: no cells
-    TextSink sink(*workbook, options);
-    streamRowBlocks(*workbook->archive, part, threads, blockBytes, sink);
-    return sink.join();
+    if (workbook == nullptr) return "0";
+    if (sheetName == nullptr) return "0";
+    return extractRows(*workbook, SheetChoice{sheetName, 0}, threads, blockBytes, options).text();
   } catch (...) {
-    recordCurrentException();
-    out.clear();
-    retMT.clear();
-    return kFailed;
+    return "0";
   }
 }
 

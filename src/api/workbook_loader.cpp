@@ -18,7 +18,7 @@
 #include "parse/shared_strings.h"
 #include "parse/sheet_list.h"
 #include "parse/styles.h"
-#include "pool/thread_pool.h"
+#include "pool/job_group.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_failure.h"
 
@@ -191,27 +191,27 @@ std::unique_ptr<Workbook> loadWorkbook(Zippy::ZipArchive& archive) {
   // Views into the archive's cached entries: they stay put until the next
   // Open or Close, which cannot happen while this runs.
   ConvertedParts converted;
-  thread_pool pool;
+  JobGroup jobs;
   std::string_view workbookXml = readPart(archive, index, workbookPart, converted);
-  std::future<std::vector<SheetRef>> sheetsJob = pool.submit(scanSheets, workbookXml);
+  std::future<std::vector<SheetRef>> sheetsJob = jobs.submit([workbookXml] { return scanSheets(workbookXml); });
 
   const std::vector<Relationship> rels = readRelationships(archive, index, relationshipsPartOf(workbookPart));
 
   std::future<std::vector<int>> stylesJob, dateStylesJob;
   if (auto part = findTablePart(index, workbookPart, rels, "styles", "styles.xml")) {
     std::string_view xml = readPart(archive, index, *part, converted);
-    stylesJob = pool.submit(getStyles, xml);
-    dateStylesJob = pool.submit(readDateStyles, xml);
+    stylesJob = jobs.submit([xml] { return getStyles(xml); });
+    dateStylesJob = jobs.submit([xml] { return readDateStyles(xml); });
   }
 
   std::future<std::vector<std::string>> stringsJob;
   if (auto part = findTablePart(index, workbookPart, rels, "sharedStrings", "sharedStrings.xml")) {
     std::string_view xml = readPart(archive, index, *part, converted);
-    stringsJob = pool.submit(readSharedStrings, xml);
+    stringsJob = jobs.submit([xml] { return readSharedStrings(xml); });
   }
 
-  std::future<std::map<std::string, unsigned long>> mapJob = pool.submit(CreateMap);
-  pool.wait_for_jobs();
+  std::future<std::map<std::string, unsigned long>> mapJob = jobs.submit([] { return CreateMap(); });
+  jobs.wait();
 
   auto workbook = std::make_unique<Workbook>();
   workbook->archive = &archive;

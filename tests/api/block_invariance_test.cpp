@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "api/sheet_extraction.h"
-#include "api/workbook.h"
+#include "api/default_workbook.h"
 #include "parse/row_blocks.h"
 #include "support/temp_dir.h"
 #include "support/xlsx_builder.h"

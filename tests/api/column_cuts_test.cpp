@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "api/sheet_extraction.h"
-#include "api/workbook.h"
+#include "api/default_workbook.h"
 #include "parse/row_blocks.h"
 #include "support/same_columns.h"
 #include "support/temp_dir.h"
