@@ -468,7 +468,20 @@ void streamMember(zip_t* reader, std::mutex& lock, std::uint64_t fileSize, const
 
 ZipArchive::~ZipArchive() { Close(); }
 
+namespace {
+
+// The zip reader turns entry times into time_t with mktime, whose first
+// call sets up the time zone. Done once here, so that archives opening on
+// several threads at once find it set up and only read it.
+void setUpTimeZone() {
+  static std::once_flag once;
+  std::call_once(once, [] { tzset(); });
+}
+
+}  // namespace
+
 void ZipArchive::Open(const std::string& path) {
+  setUpTimeZone();
   Close();
   path_ = path;
   reader_ = openReader(path, fileSize_);
@@ -477,6 +490,7 @@ void ZipArchive::Open(const std::string& path) {
 }
 
 void ZipArchive::OpenMemory(const void* data, std::size_t size) {
+  setUpTimeZone();
   Close();
   reader_ = openMemoryReader(data, size);
   fileSize_ = size;
