@@ -45,11 +45,12 @@ this module (an installed copy), else build/tabulon.so of the source tree.
 from . import _arrow, _frame, _library, _text
 from ._errors import TabulonError, UnknownSheetError, WorkbookError
 from ._library import library_path, version
-from ._many import ReadErrors, read_frames
+from ._many import ReadErrors, ReaderDied, read_frames
 from ._workbook import Workbook
 
 __all__ = ["open", "Workbook", "sheet_names", "read_sheet", "read_frame", "read_frames", "read_text",
-           "version", "library_path", "TabulonError", "WorkbookError", "UnknownSheetError", "ReadErrors"]
+           "version", "library_path", "TabulonError", "WorkbookError", "UnknownSheetError", "ReadErrors",
+           "ReaderDied"]
 
 def open(source):
     """The open Workbook of source (a path, bytes, bytearray, memoryview or

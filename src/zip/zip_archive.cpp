@@ -141,12 +141,23 @@ zip_int64_t fileSourceCall(void* state, void* data, zip_uint64_t length, zip_sou
   }
 }
 
+// The zip reader turns every entry's time into a time_t with mktime while
+// it reads the directory. The C library guards its time zone state with a
+// lock of its own, which ThreadSanitizer cannot see; directories are read
+// one at a time so that its view stays clean (the rest of the opening, and
+// all reading of members, runs in parallel).
+std::mutex directoryLock;
+
 // Opens the zip reader on source (which it then owns, also on failure).
 // noEndRecord tells whether the bytes lack an end record altogether.
 zip_t* openOnSource(zip_source_t* source, const std::function<bool()>& noEndRecord) {
   zip_error_t error;
   zip_error_init(&error);
-  zip_t* reader = zip_open_from_source(source, ZIP_RDONLY, &error);
+  zip_t* reader = nullptr;
+  {
+    std::lock_guard lock(directoryLock);
+    reader = zip_open_from_source(source, ZIP_RDONLY, &error);
+  }
   const int code = zip_error_code_zip(&error);
   zip_error_fini(&error);
   if (reader == nullptr) {
@@ -468,20 +479,7 @@ void streamMember(zip_t* reader, std::mutex& lock, std::uint64_t fileSize, const
 
 ZipArchive::~ZipArchive() { Close(); }
 
-namespace {
-
-// The zip reader turns entry times into time_t with mktime, whose first
-// call sets up the time zone. Done once here, so that archives opening on
-// several threads at once find it set up and only read it.
-void setUpTimeZone() {
-  static std::once_flag once;
-  std::call_once(once, [] { tzset(); });
-}
-
-}  // namespace
-
 void ZipArchive::Open(const std::string& path) {
-  setUpTimeZone();
   Close();
   path_ = path;
   reader_ = openReader(path, fileSize_);
@@ -490,7 +488,6 @@ void ZipArchive::Open(const std::string& path) {
 }
 
 void ZipArchive::OpenMemory(const void* data, std::size_t size) {
-  setUpTimeZone();
   Close();
   reader_ = openMemoryReader(data, size);
   fileSize_ = size;
