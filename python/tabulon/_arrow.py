@@ -53,6 +53,15 @@ class ReadOptions(ctypes.Structure):
         ("skip_rows", ctypes.c_int64),
         ("max_rows", ctypes.c_int64),
         ("header", ctypes.c_int),
+        ("flags", ctypes.c_uint),
+        ("first_row", ctypes.c_int64),
+        ("last_row", ctypes.c_int64),
+        ("first_column", ctypes.c_int64),
+        ("last_column", ctypes.c_int64),
+        ("columns", ctypes.POINTER(ctypes.c_int64)),
+        ("column_count", ctypes.c_int64),
+        ("text_columns", ctypes.POINTER(ctypes.c_int64)),
+        ("text_column_count", ctypes.c_int64),
     ]
 
 

@@ -6,6 +6,7 @@
 
 #include "api/arrow_export.h"
 #include "api/failure_record.h"
+#include "api/read_options.h"
 #include "api/sheet_extraction.h"
 #include "api/workbook.h"
 #include "api/workbook_loader.h"
@@ -124,12 +125,7 @@ extern "C" int readColumns(const char* sheetName, const TabulonReadOptions* opti
   schema->release = nullptr;
   array->release = nullptr;
   try {
-    ColumnOptions chosen;
-    if (options != nullptr) {
-      chosen.skipRows = options->skip_rows;
-      chosen.maxRows = options->max_rows;
-      chosen.header = options->header != 0;
-    }
+    const ColumnOptions chosen = columnOptionsOf(options);
     const Workbook* workbook = openWorkbook();
     if (workbook == nullptr) throw Failure(TABULON_NO_WORKBOOK, "no workbook is open");
     exportColumns(extractColumns(*workbook, sheetName, chosen, hardwareThreads()), schema, array);
