@@ -122,8 +122,75 @@ const char* getSheetText(const char* sheet_name, unsigned flags);
  *
  * A column whose cells have more than one type is text, each cell written
  * as getSheetData writes it, except that text keeps every character (";"
- * and carriage returns included). Missing values are marked by the validity
- * bitmap (buffer 0; NULL when nothing is missing), never by a value.
+ * and carriage returns included) and dates of every date format are
+ * written as dates. Missing values are marked by the validity bitmap
+ * (buffer 0; NULL when nothing is missing), never by a value. Error cells
+ * are their text ("#N/A"), and a cell holding empty text is missing.
+ *
+ * Every kind told apart (flag TABULON_READ_KINDS). The types above keep
+ * their meaning, and these are added, so that a host can follow its own
+ * rules for each kind without reading text again:
+ *
+ *   "l"     int64: a column of numbers of which every one is integral and
+ *           within 64 bits (-2^63 <= x < 2^63); otherwise "g"
+ *   "tDu"   durations, microseconds (rounded to the nearest): number cells
+ *           of an elapsed-time format ([h]:mm:ss, [mm]:ss, [s] or built-in
+ *           46), and date cells holding an ISO 8601 duration
+ *           ("PT24H0M0.000S"; weeks, days, hours, minutes, seconds)
+ *   "ttu"   times of day, microseconds since midnight: number cells of a
+ *           time format without a date part (hh:mm, h:mm:ss AM/PM, mm:ss,
+ *           built-in 18 to 21, 45, 47) whose value lies in [0, 1); on a
+ *           larger value such a cell is a date-time
+ *   "i"     text as above; a cell holding empty text is a present ""
+ *   "+ud:0,1,2,3,4,5,6,7"
+ *           a dense union, for a column whose cells are of more than one
+ *           kind, or that holds an error cell. Its type ids are kind codes:
+ *             0 missing ("n"), 1 boolean ("b"), 2 number ("g"),
+ *             3 date-time ("tsu:"), 4 duration ("tDu"), 5 time of day
+ *             ("ttu"), 6 text ("u"), 7 error text ("u", "#N/A", "#DIV/0!")
+ *           and it always has these eight children, in this order, named
+ *           "null", "boolean", "number", "datetime", "duration", "time",
+ *           "text", "error". Buffers: NULL (a union has no validity
+ *           bitmap: a missing cell is kind 0), int8 type ids, int32 offsets
+ *           into the child of the cell's kind; the children have no nulls
+ *           and hold their kind's cells in row order.
+ *
+ * Why a dense union with fixed children: each cell keeps its own kind and
+ * value (a number stays a number beside a date in one column), a host
+ * reads a cell's kind code straight from the type ids without a table,
+ * and a consumer that cannot take unions still finds every value in the
+ * child of its kind. Dates stay as they are in every mode.
+ *
+ * Text columns (text_columns): those sheet columns are "i" text whatever
+ * their cells hold, each cell written as the sheet text writes it with
+ * TABULON_TEXT_ALL_DATES (numbers of every date, time and elapsed-time
+ * format as "%Y-%m-%d %H:%M:%S"), every character kept.
+ *
+ * Selections (TabulonReadOptions), applied while the sheet is read: the
+ * cells outside them are not read, and reading ends after the last row
+ * wanted (the format writes rows in ascending order; in a damaged sheet
+ * whose rows are not, a limited read ends at the first row, in document
+ * order, beyond the last wanted one). A selection never changes what a
+ * cell inside it reads as; only the column's type follows the cells
+ * selected.
+ *   - first_row, last_row, first_column, last_column: a range, 1-based and
+ *     inclusive; 0 leaves a side open. Given on both sides, the result has
+ *     exactly the range's rows (from first_row: skip_rows then counts from
+ *     it) or columns, missing values where the sheet has none; otherwise
+ *     it is trimmed to the cells holding values, as without a range.
+ *   - columns, column_count: the sheet columns wanted, ascending; the
+ *     result has exactly these children (within the range), in order.
+ *   - skip_rows: rows skipped before the header or the data, counted from
+ *     the first row holding a value in the selection, or, with
+ *     TABULON_SKIP_FROM_FIRST_ROW, from the range's first row (row 1
+ *     without one).
+ *   - max_rows: the most data rows (< 0: all); a row with no value among
+ *     them still counts.
+ * A selection that holds no value (a range outside the sheet) gives zero
+ * columns and zero rows. Invalid options fail with TABULON_INVALID_ARGUMENT
+ * before anything is read: a negative skip_rows, bound or count, an
+ * inverted range, a column beyond 16384 (XFD) or below 1, columns not
+ * ascending or repeated, a count without its list, unknown flag bits.
  *
  * Column names (each child's name): with header set, the text of the first
  * row read ("" where that row has no value); otherwise the column's letters

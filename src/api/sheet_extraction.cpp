@@ -3,6 +3,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <mutex>
 #include <climits>
 #include <cstring>
 #include <cstdint>
@@ -117,26 +121,73 @@ class TextSink : public RowBlockSink {
 };
 
 // The typed output of the sheet pipeline: each block's cells, placed into
-// columns at the end. Dates are read by every date format.
+// columns at the end. Dates are read by every date format. A read that
+// wants rows up to some row tells the row jobs where to stop: known from
+// the options, or, when the skip counts from the first row holding a
+// value, as soon as the earliest blocks show where that row is.
 class ColumnSink : public RowBlockSink {
  public:
-  explicit ColumnSink(const Workbook& workbook)
-      : context_(contextOf(workbook, true)), strings_(*workbook.strings) {}
+  ColumnSink(const Workbook& workbook, const ColumnOptions& options)
+      : context_(contextOf(workbook, true)), strings_(*workbook.strings), options_(options) {
+    std::int64_t stop = INT64_MAX;
+    selection_ = selectionFor(options, columnFlags_, stop);
+    stopAfter_.store(stop, std::memory_order_relaxed);
+    selection_.stopAfter = &stopAfter_;
+    limited_ = options.maxRows >= 0 || options.lastRow > 0;
+  }
 
   void begin(std::string_view) override {}
 
-  void addBlock(std::size_t) override { results_.add(); }
-
-  void read(std::size_t index, std::string_view block) override {
-    readTypedBlock(block, context_, results_.at(index));
+  void addBlock(std::size_t) override {
+    results_.add();
+    std::lock_guard lock(mutex_);
+    states_.emplace_back();
   }
 
-  SheetColumns assemble(const ColumnOptions& options) {
+  void read(std::size_t index, std::string_view block) override {
+    TypedBlock& result = results_.at(index);
+    const std::function<void()> firstCell = [&] { settle(index, result.firstCellRow, false); };
+    readTypedBlock(block, context_, selection_, result,
+                   stopDependsOnCells(options_) ? &firstCell : nullptr);
+    if (result.stopped) stoppedBlock_.store(true, std::memory_order_relaxed);
+    if (stopDependsOnCells(options_)) settle(index, result.firstCellRow, true);
+  }
+
+  bool enough() const override { return stoppedBlock_.load(std::memory_order_relaxed); }
+
+  // A few hundred rows fit in the first 64 KiB of a sheet.
+  std::size_t firstBlockBytes(std::size_t usual) const override {
+    return limited_ ? std::min<std::size_t>(usual, 64u << 10) : usual;
+  }
+
+  SheetColumns assemble() {
     std::vector<TypedBlock> blocks = results_.take();
-    return assembleColumns(blocks, strings_, options, memoryLimit());
+    return assembleColumns(blocks, strings_, options_, memoryLimit());
   }
 
  private:
+  struct BlockState {
+    std::int64_t firstCellRow = TypedBlock::kNoCell;
+    bool done = false;
+  };
+
+  // Records what block index showed, and, once the blocks before the
+  // first one holding a cell are all read, sets the row to stop after.
+  void settle(std::size_t index, std::int64_t firstCellRow, bool done) {
+    std::lock_guard lock(mutex_);
+    states_[index].firstCellRow = firstCellRow;
+    states_[index].done = states_[index].done || done;
+    for (const BlockState& state : states_) {
+      if (state.firstCellRow == TypedBlock::kUnknownRow) return;  // earlier blocks decide its number
+      if (state.firstCellRow >= 0) {
+        const std::int64_t stop = lastWantedRow(options_, state.firstCellRow);
+        if (stop < stopAfter_.load(std::memory_order_relaxed)) stopAfter_.store(stop, std::memory_order_relaxed);
+        return;
+      }
+      if (!state.done) return;
+    }
+  }
+
   // What the columns of one sheet may take: half the machine's memory, so
   // that a sheet's extent alone cannot push the host out of memory.
   static std::uint64_t memoryLimit() {
@@ -147,7 +198,15 @@ class ColumnSink : public RowBlockSink {
 
   SheetContext context_;
   const std::vector<std::string>& strings_;
+  const ColumnOptions& options_;
+  std::vector<std::uint8_t> columnFlags_;
+  TypedSelection selection_;
+  std::atomic<std::int64_t> stopAfter_{INT64_MAX};
+  std::atomic<bool> stoppedBlock_{false};
+  bool limited_ = false;
   BlockResults<TypedBlock> results_;
+  std::mutex mutex_;
+  std::deque<BlockState> states_;
 };
 
 }  // namespace
@@ -233,17 +292,17 @@ std::string sheetPart(const Workbook& workbook, const SheetChoice& sheet) {
 SheetColumns extractColumns(const Workbook& workbook, const SheetChoice& sheet, const ColumnOptions& options,
                             unsigned threads, std::size_t blockBytes) {
   std::string part = sheetPart(workbook, sheet);
-  ColumnSink sink(workbook);
+  ColumnSink sink(workbook, options);
   if (!part.empty())
     streamRowBlocks(*workbook.archive, part, threads, blockBytes, sink);
-  return sink.assemble(options);
+  return sink.assemble();
 }
 
 SheetColumns readColumnsOf(const Workbook& workbook, std::string_view sheetXml, const ColumnOptions& options,
                            unsigned blocks) {
-  ColumnSink sink(workbook);
+  ColumnSink sink(workbook, options);
   readRowBlocks(sheetXml, blocks, sink);
-  return sink.assemble(options);
+  return sink.assemble();
 }
 
 SheetRows extractRows(const Workbook& workbook, const SheetChoice& sheet, unsigned threads,

@@ -8,6 +8,7 @@ SheetContext contextOf(const Workbook& workbook, bool allDates) {
   context.styles = allDates ? &workbook.dateStyles : &workbook.styles;
   context.date1904 = workbook.date1904;
   context.sharedStringEdits = &workbook.sharedStringEdits;
+  context.numberKinds = &workbook.numberKinds;
   return context;
 }
 

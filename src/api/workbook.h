@@ -33,6 +33,9 @@ struct Workbook {
   std::vector<std::uint8_t> sharedStringEdits;
   std::vector<int> styles;      // per cell format: 1 for a built-in date format
   std::vector<int> dateStyles;  // per cell format: 1 for any date format
+  // Per cell format: the NumberKind of its numbers (dates told apart from
+  // durations and times of day).
+  std::vector<std::uint8_t> numberKinds;
   bool date1904 = false;
   std::map<std::string, unsigned long> columnMap;
 

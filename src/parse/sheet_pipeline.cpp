@@ -111,11 +111,19 @@ void streamRowBlocks(Zippy::ZipArchive& archive, const std::string& part, unsign
       }));
     };
 
-    // A block ends just past the first row end at or after blockBytes from
-    // its start; searchFrom skips what earlier chunks showed to hold none.
-    std::size_t searchFrom = blockBytes;
+    // A block ends just past the first row end at or after target bytes
+    // from its start (growing from the sink's first size to blockBytes);
+    // searchFrom skips what earlier chunks showed to hold none.
+    std::size_t target = std::clamp<std::size_t>(sink.firstBlockBytes(blockBytes), 1, blockBytes);
+    const auto grow = [&] { target = target > blockBytes / 2 ? blockBytes : target * 2; };
+    std::size_t searchFrom = target;
     std::vector<std::size_t> cuts;
+    bool enough = false;
     archive.StreamEntry(part, [&](std::string_view chunk) {
+      if (sink.enough()) {
+        enough = true;
+        return false;
+      }
       std::size_t before = current->size();
       current->append(chunk);
       if (!markChecked && current->size() >= 2) {
@@ -133,15 +141,16 @@ void streamRowBlocks(Zippy::ZipArchive& archive, const std::string& part, unsign
       cuts.clear();
       std::string_view text(*current);
       std::size_t start = 0;
-      while (text.size() - start >= blockBytes) {
+      while (text.size() - start >= target) {
         std::size_t cut = afterRowEnd(text, start, std::min(start + searchFrom, text.size()));
         if (cut == std::string_view::npos) break;
         cuts.push_back(cut);
         start = cut;
-        searchFrom = blockBytes;
+        grow();
+        searchFrom = target;
       }
       if (cuts.empty()) return true;
-      searchFrom = blockBytes;
+      searchFrom = target;
       // The first block keeps the buffer; the others and the rest move out.
       std::size_t first = newBlock();
       for (std::size_t i = 1; i < cuts.size(); ++i) {
@@ -157,7 +166,7 @@ void streamRowBlocks(Zippy::ZipArchive& archive, const std::string& part, unsign
       current = std::move(rest);
       return true;
     });
-    if (!utf16) {
+    if (!utf16 && !enough) {
       // Numbered before the buffer moves: the first block's number reads it.
       const std::size_t last = newBlock();
       submit(std::move(current), last);

@@ -27,6 +27,13 @@ class RowBlockSink {
   virtual void addBlock(std::size_t index) = 0;
   // On a pool thread: read block index. Blocks run concurrently.
   virtual void read(std::size_t index, std::string_view block) = 0;
+  // On the calling thread, between pieces of inflated text: true once the
+  // blocks read hold every row wanted; nothing more is inflated then, and
+  // the text not yet cut into blocks is dropped.
+  virtual bool enough() const { return false; }
+  // The size of the first block, given the usual one: a read that wants
+  // few rows starts small, and later blocks double up to the usual size.
+  virtual std::size_t firstBlockBytes(std::size_t usual) const { return usual; }
 };
 
 // One result per block, added on the calling thread while pool threads
