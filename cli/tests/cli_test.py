@@ -539,7 +539,13 @@ class Readme(unittest.TestCase):
             for command, expected in re.findall(r"^\$ (tabulon[^\n]*)\n((?:(?!\$ )[^\n]*\n)*)", block, re.M):
                 with self.subTest(command=command):
                     args = command.split()[1:]
-                    result = run(*args, cwd=SOURCE)
+                    stdin = None
+                    if "<" in args:  # "< FILE": standard input from the file
+                        at = args.index("<")
+                        stdin = open(os.path.join(SOURCE, args[at + 1]), "rb")
+                        del args[at:at + 2]
+                    with stdin or open(os.devnull, "rb") as given:
+                        result = run(*args, cwd=SOURCE, stdin=given)
                     self.assertEqual(result.returncode, 0, result.stderr)
                     self.assertEqual(result.stdout.replace("\r\n", "\n"), expected)
 
@@ -586,6 +592,24 @@ class Readme(unittest.TestCase):
                     self.assertEqual(result.returncode, 0, result.stderr)
                     expected = re.findall(r"^# -> (.*)$", block, re.M)
                     self.assertEqual(result.stdout.splitlines(), expected)
+
+    def test_c_handles_command(self):
+        """The README's command that builds and runs the handles example."""
+        commands = re.findall(r"^(cc [^\n]*examples/handles\.c[^\n]*)$", readme(), re.M)
+        if not commands:
+            self.skipTest("the README shows no handles example")
+        if shutil.which("cc") is None:
+            self.skipTest("no C compiler")
+        with tempfile.TemporaryDirectory() as d:
+            for folder in ["examples", "include"]:
+                shutil.copytree(os.path.join(SOURCE, folder), os.path.join(d, folder))
+            os.makedirs(os.path.join(d, "build"))
+            os.symlink(LIBRARY, os.path.join(d, "build", "tabulon.so"))
+            result = subprocess.run(commands[0], shell=True, capture_output=True, text=True, cwd=d)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertEqual(result.stdout.splitlines()[:3],
+                             ["Sales: 6 lines", "Übersicht: 4 lines", "Notes: 2 lines"])
+            self.assertIn("closed twice: the workbook handle is not open", result.stdout)
 
     def test_c_host_command(self):
         """The README's command that builds and runs the C host."""
