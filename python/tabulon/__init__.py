@@ -48,7 +48,8 @@ from ._library import library_path, version
 from ._many import ReadErrors, ReaderDied, read_frames
 from ._workbook import Workbook
 
-__all__ = ["open", "Workbook", "sheet_names", "read_sheet", "read_frame", "read_frames", "read_text",
+# open is left out: a star import would hide the built-in open.
+__all__ = ["Workbook", "sheet_names", "read_sheet", "read_frame", "read_frames", "read_text",
            "version", "library_path", "TabulonError", "WorkbookError", "UnknownSheetError", "ReadErrors",
            "ReaderDied"]
 

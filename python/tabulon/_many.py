@@ -4,6 +4,7 @@ pickled), or by worker processes, where a workbook that kills its reader
 costs only itself.
 """
 import concurrent.futures
+import concurrent.futures.process
 import glob
 import multiprocessing
 import os
