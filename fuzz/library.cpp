@@ -215,7 +215,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t last = size > 0 ? data[size - 1] : 0;
     const std::size_t smallest = 1 + last % 200;
     // Options from the same byte: a header, skipped rows, a row limit.
-    const TabulonReadOptions options{last % 3, last % 5 == 0 ? -1 : last % 4, last & 1};
+    TabulonReadOptions options{};
+    options.skip_rows = last % 3;
+    options.max_rows = last % 5 == 0 ? -1 : last % 4;
+    options.header = last & 1;
     for (std::size_t i = 0; i < names.size(); ++i) {
       const std::string& name = names[i];
       const char* text = getSheetData(name.c_str());

@@ -146,7 +146,9 @@ TEST(Columns, TypesFromStoredCells) {
       "<row r=\"4\"><c r=\"A4\"><v>-2E3</v></c><c r=\"B4\" s=\"2\"><v>45000.25</v></c>"
       "<c r=\"C4\" t=\"b\"><v>0</v></c><c r=\"D4\" t=\"inlineStr\"><is><t>x</t></is></c>"
       "<c r=\"F4\" s=\"2\"><v>45000</v></c><c r=\"G4\" t=\"e\"><v>#N/A</v></c></row>");
-  TabulonReadOptions options{0, -1, 1};
+  TabulonReadOptions options{};
+  options.max_rows = -1;
+  options.header = 1;
   Result r = readSheet(book, &options);
   ASSERT_EQ(r.status, 0) << r.error;
   EXPECT_EQ(r.code, TABULON_OK);
@@ -183,9 +185,13 @@ TEST(Columns, Options) {
       "<row r=\"3\"><c r=\"A3\" t=\"inlineStr\"><is><t>n</t></is></c><c r=\"B3\" t=\"inlineStr\"><is><t>m</t></is></c></row>"
       "<row r=\"4\"><c r=\"A4\"><v>1</v></c></row><row r=\"5\"><c r=\"A5\"><v>2</v></c></row>"
       "<row r=\"7\"><c r=\"A7\"><v>3</v></c><c r=\"B7\"><v>4</v></c></row>";
+  struct Rows {
+    std::int64_t skip, max;
+    int header;
+  };
   struct Case {
     const char* what;
-    TabulonReadOptions options;
+    Rows rows_;
     std::int64_t rows;
     std::vector<ReadColumn> columns;
   };
@@ -199,7 +205,11 @@ TEST(Columns, Options) {
       {"skip past the end", {10, -1, 1}, 0, {}},
   };
   for (const Case& c : cases) {
-    Result r = readSheet(typedBook("", rows), &c.options);
+    TabulonReadOptions options{};
+    options.skip_rows = c.rows_.skip;
+    options.max_rows = c.rows_.max;
+    options.header = c.rows_.header;
+    Result r = readSheet(typedBook("", rows), &options);
     ASSERT_EQ(r.status, 0) << c.what << ": " << r.error;
     EXPECT_EQ(r.rows, c.rows) << c.what;
     EXPECT_EQ(r.columns, c.columns) << c.what;
