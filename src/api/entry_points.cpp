@@ -6,6 +6,7 @@
 
 #include "api/arrow_export.h"
 #include "api/failure_record.h"
+#include "api/file_kind.h"
 #include "api/sheet_extraction.h"
 #include "api/workbook.h"
 #include "api/workbook_loader.h"
@@ -57,8 +58,14 @@ extern "C" int openExcel(const char* path) {
       xlsFile.Open(path);
     } catch (const Zippy::ZipRuntimeError& error) {
       releaseWorkbook();
-      if (missing) recordFailure(TABULON_NO_SUCH_FILE, std::string("no such file: ") + path);
-      else recordFailure(openFailureKind(error), std::string(path) + ": " + error.what());
+      const TabulonFailure kind = openFailureKind(error);
+      if (missing) {
+        recordFailure(TABULON_NO_SUCH_FILE, std::string("no such file: ") + path);
+      } else if (auto foreign = kind == TABULON_NOT_A_ZIP ? recognizeNonZipFile(path) : std::nullopt) {
+        recordFailure(foreign->kind(), std::string(path) + ": " + foreign->what());
+      } else {
+        recordFailure(kind, std::string(path) + ": " + error.what());
+      }
       return -2;
     } catch (...) {
       releaseWorkbook();
@@ -81,8 +88,7 @@ extern "C" const char* getSheetData(const char* sheetName) {
 
 extern "C" const char* getSheetText(const char* sheetName, unsigned flags) {
   tabulon::clearFailure();
-  tabulon::TextOptions options;
-  options.allDates = (flags & TABULON_TEXT_ALL_DATES) != 0;
+  const tabulon::TextOptions options = tabulon::textOptionsOf(flags);
   return tabulon::extractSheet(tabulon::openWorkbook(), sheetName, tabulon::hardwareThreads(),
                                tabulon::kBlockBytes, options);
 }

@@ -1,14 +1,15 @@
 #include "api/sheet_extraction.h"
 
-#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstdint>
 #include <thread>
 #include <vector>
 
 #include "api/failure_record.h"
+#include "api/output_budget.h"
 #include "api/workbook.h"
 #include "api/workbook_state.h"
 #include "base/failure.h"
@@ -27,6 +28,13 @@ namespace {
 // so that one absurd number cannot make the slot table huge.
 constexpr std::int64_t kLastSlotRow = 1048576;
 
+// The refusal of a text beyond its budget, with the size it would have had.
+Failure overBudget(const TextBudget& budget) {
+  return Failure(TABULON_OUT_OF_MEMORY, "the sheet's text would be " + sizeText(budget.charged()) +
+                                            ", more than the " + sizeText(budget.limit()) +
+                                            " a read of this workbook may produce");
+}
+
 struct Placed {
   std::int64_t number;
   std::string* line;
@@ -35,7 +43,7 @@ struct Placed {
 // Resolves row numbers (a row without one follows the previous row),
 // places every row that holds a value, widens lines to the sheet's final
 // width, and joins them into out.
-void join(std::vector<std::vector<RowLine>>& blocks, std::uint32_t width) {
+void join(std::vector<std::vector<RowLine>>& blocks, std::uint32_t width, TextBudget& budget, bool quoted) {
   out.clear();
   retMT.clear();
   std::uint32_t finalWidth = width;
@@ -53,6 +61,13 @@ void join(std::vector<std::vector<RowLine>>& blocks, std::uint32_t width) {
       if (number <= kLastSlotRow) lastSlot = std::max(lastSlot, number);
     }
   }
+  // Widening the narrower lines is text too.
+  std::uint64_t widening = 0;
+  for (const auto& rows : blocks)
+    for (const RowLine& row : rows)
+      if (row.hasValue && row.number >= 0 && row.fields < finalWidth) widening += finalWidth - row.fields;
+  budget.charge(widening);
+  if (budget.exceeded()) throw overBudget(budget);
 
   retMT.resize(static_cast<std::size_t>(lastSlot) + 1);
   std::vector<Placed> beyond;
@@ -67,7 +82,7 @@ void join(std::vector<std::vector<RowLine>>& blocks, std::uint32_t width) {
         // join, in document order. Rare, so only a taken slot pays for it.
         std::string& slot = retMT[static_cast<std::size_t>(row.number)];
         if (slot.empty()) slot = std::move(row.line);
-        else mergeRowLine(slot, row.line);
+        else mergeRowLine(slot, row.line, quoted);
       } else {
         beyond.push_back({row.number, &row.line});
       }
@@ -80,7 +95,7 @@ void join(std::vector<std::vector<RowLine>>& blocks, std::uint32_t width) {
   std::size_t kept = 0;
   for (std::size_t i = 0; i < beyond.size(); ++i) {
     if (kept > 0 && beyond[kept - 1].number == beyond[i].number) {
-      mergeRowLine(*beyond[kept - 1].line, *beyond[i].line);
+      mergeRowLine(*beyond[kept - 1].line, *beyond[i].line, quoted);
     } else {
       beyond[kept++] = beyond[i];
     }
@@ -112,11 +127,20 @@ std::uint32_t dimensionWidth(std::string_view sheetXml) {
 // block order at the end.
 class TextSink : public RowBlockSink {
  public:
-  TextSink(const Workbook& workbook, const TextOptions& options)
-      : context_(contextOf(workbook, options.allDates)) {}
+  TextSink(const Workbook& workbook, const TextOptions& options, std::uint64_t sourceBytes)
+      : context_(contextOf(workbook, options.allDates)),
+        budget_(textLimit(sourceBytes, options.maxBytes)),
+        trim_(options.trim) {
+    context_.textBudget = &budget_;
+    context_.quoted = options.quoted;
+    context_.cellElements = &cellElements_;
+  }
+
+  // Cell elements the rows held, with or without a value.
+  std::uint64_t cellElements() const { return cellElements_.load(); }
 
   void begin(std::string_view head) override {
-    context_.width = dimensionWidth(head);
+    context_.width = trim_ ? 0 : dimensionWidth(head);
     max_abs_col = context_.width;
   }
 
@@ -128,12 +152,16 @@ class TextSink : public RowBlockSink {
 
   const char* join() {
     std::vector<std::vector<RowLine>> blocks = results_.take();
-    tabulon::join(blocks, context_.width);
+    if (budget_.exceeded()) throw overBudget(budget_);
+    tabulon::join(blocks, context_.width, budget_, context_.quoted);
     return out.c_str();
   }
 
  private:
   SheetContext context_;
+  TextBudget budget_;
+  std::atomic<std::uint64_t> cellElements_{0};
+  bool trim_;
   BlockResults<std::vector<RowLine>> results_;
 };
 
@@ -141,8 +169,8 @@ class TextSink : public RowBlockSink {
 // columns at the end. Dates are read by every date format.
 class ColumnSink : public RowBlockSink {
  public:
-  explicit ColumnSink(const Workbook& workbook)
-      : context_(contextOf(workbook, true)), strings_(*workbook.strings) {}
+  ColumnSink(const Workbook& workbook, std::uint64_t sourceBytes)
+      : context_(contextOf(workbook, true)), strings_(*workbook.strings), limit_(columnLimit(sourceBytes)) {}
 
   void begin(std::string_view) override {}
 
@@ -154,24 +182,28 @@ class ColumnSink : public RowBlockSink {
 
   SheetColumns assemble(const ColumnOptions& options) {
     std::vector<TypedBlock> blocks = results_.take();
-    return assembleColumns(blocks, strings_, options, memoryLimit());
+    return assembleColumns(blocks, strings_, options, limit_);
   }
 
  private:
-  // What the columns of one sheet may take: half the machine's memory, so
-  // that a sheet's extent alone cannot push the host out of memory.
-  static std::uint64_t memoryLimit() {
-    const long pages = sysconf(_SC_PHYS_PAGES), size = sysconf(_SC_PAGESIZE);
-    if (pages <= 0 || size <= 0) return UINT64_MAX;
-    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(size) / 2;
-  }
-
   SheetContext context_;
   const std::vector<std::string>& strings_;
+  // What the columns may take, so that a sheet's extent alone cannot push
+  // the host out of memory (see output_budget.h).
+  std::uint64_t limit_;
   BlockResults<TypedBlock> results_;
 };
 
 }  // namespace
+
+TextOptions textOptionsOf(unsigned flags, std::uint64_t maxBytes) {
+  TextOptions options;
+  options.allDates = (flags & TABULON_TEXT_ALL_DATES) != 0;
+  options.trim = (flags & TABULON_TEXT_TRIM) != 0;
+  options.quoted = (flags & TABULON_TEXT_QUOTED) != 0;
+  options.maxBytes = maxBytes;
+  return options;
+}
 
 unsigned hardwareThreads() {
   unsigned n = std::thread::hardware_concurrency();
@@ -195,7 +227,7 @@ std::string_view findDimension(std::string_view sheetXml) {
 
 const char* renderSheet(const Workbook& workbook, std::string_view sheetXml, unsigned blocks,
                         const TextOptions& options) {
-  TextSink sink(workbook, options);
+  TextSink sink(workbook, options, workbook.archive ? compressedBytes(*workbook.archive) : sheetXml.size());
   readRowBlocks(sheetXml, blocks, sink);
   return sink.join();
 }
@@ -217,7 +249,7 @@ std::string sheetPart(const Workbook& workbook, const char* sheetName) {
 SheetColumns extractColumns(const Workbook& workbook, const char* sheetName, const ColumnOptions& options,
                             unsigned threads, std::size_t blockBytes) {
   std::string part = sheetPart(workbook, sheetName);
-  ColumnSink sink(workbook);
+  ColumnSink sink(workbook, compressedBytes(*workbook.archive));
   if (!part.empty())
     streamRowBlocks(*workbook.archive, part, threads, blockBytes, sink);
   return sink.assemble(options);
@@ -225,7 +257,7 @@ SheetColumns extractColumns(const Workbook& workbook, const char* sheetName, con
 
 SheetColumns readColumnsOf(const Workbook& workbook, std::string_view sheetXml, const ColumnOptions& options,
                            unsigned blocks) {
-  ColumnSink sink(workbook);
+  ColumnSink sink(workbook, workbook.archive ? compressedBytes(*workbook.archive) : sheetXml.size());
   readRowBlocks(sheetXml, blocks, sink);
   return sink.assemble(options);
 }
@@ -239,9 +271,14 @@ const char* extractSheet(const Workbook* workbook, const char* sheetName, unsign
     if (workbook == nullptr) throw Failure(TABULON_NO_WORKBOOK, "no workbook is open");
     std::string part = sheetPart(*workbook, sheetName);
     if (part.empty()) return out.c_str();  // not a worksheet: no cells
-    TextSink sink(*workbook, options);
+    TextSink sink(*workbook, options, compressedBytes(*workbook->archive));
     streamRowBlocks(*workbook->archive, part, threads, blockBytes, sink);
-    return sink.join();
+    const char* text = sink.join();
+    // Said, not printed: a host may tell its user why a sheet came out empty.
+    if (*text == '\0' && sink.cellElements() > 0)
+      recordFailure(TABULON_OK, "its part holds " + std::to_string(sink.cellElements()) +
+                                    " cell elements, none with a value the text can show");
+    return text;
   } catch (...) {
     recordCurrentException();
     out.clear();

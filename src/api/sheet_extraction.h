@@ -19,8 +19,18 @@ unsigned hardwareThreads();
 struct TextOptions {
   bool allDates = false;  // numbers of custom date formats as dates too
   // The most text the caller accepts, in bytes; 0: no limit of its own.
+  // The text is held against it, the machine's memory and the workbook's
+  // compressed size (see output_budget.h) whatever it says.
   std::uint64_t maxBytes = 0;
+  // Lines end at the last column holding a value, not at the dimension's.
+  bool trim = false;
+  // Every character of a cell kept, fields quoted where needed (see
+  // SheetContext::quoted).
+  bool quoted = false;
 };
+
+// The options of the TABULON_TEXT_* flags and a caller's byte limit.
+TextOptions textOptionsOf(unsigned flags, std::uint64_t maxBytes = 0);
 
 // Renders worksheet XML with the given number of row blocks (parallel jobs)
 // into retMT and out, and returns out's characters. Throws on allocation

@@ -241,6 +241,52 @@ TEST(HostileSheets, WideDimensionTimesManyRows) {
               archive.size(), static_cast<double>(peakResident()) / kMiB);
 }
 
+// One shared string of 1,048,576 characters used by 12,000 cells: the text
+// would be 12.6 GB from an archive of a few kilobytes. The text is refused
+// for its budget, saying how large it would be, having allocated a small
+// part of it; the columns hold the string once and read it.
+TEST(HostileSheets, OneLongSharedStringUsedByTwelveThousandCells) {
+  using GetSheetData = const char* (*)(const char*);
+  using LastError = const char* (*)(int*);
+  std::string big(1048576, 'x');
+  for (std::size_t i = 0; i < big.size(); i += 97) big[i] = static_cast<char>('a' + i % 26);
+  std::string rows;
+  for (int r = 1; r <= 1000; ++r) {
+    std::string cells;
+    for (int c = 1; c <= 12; ++c) cells += cell(letters(c) + std::to_string(r), "0", " t=\"s\"");
+    rows += row(std::to_string(r), cells);
+  }
+  Workbook book = sheetBook("A1:L1000", rows);
+  book.sharedStrings = "<si><t>" + big + "</t></si>";
+  TempDir dir;
+  const std::string archive = zipBytes(book.members());
+  const std::string path = dir.write("bomb.xlsx", archive);
+  HostLibrary& lib = host();
+  ASSERT_EQ(lib.openExcel(path.c_str()), 0);
+  const std::size_t residentBefore = residentNow();
+  resetLargestRequest();
+  const auto start = std::chrono::steady_clock::now();
+  const std::string text = lib.symbol<GetSheetData>("getSheetData")("S");
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  int code = TABULON_OK;
+  const std::string why = lib.symbol<LastError>("lastError")(&code);
+  const std::size_t largest = largestRequest();
+  const std::size_t grown = peakResident() > residentBefore ? peakResident() - residentBefore : 0;
+  EXPECT_EQ(text, "0");
+  EXPECT_EQ(code, TABULON_OUT_OF_MEMORY);
+  EXPECT_NE(why.find("the sheet's text would be 12.6 GB"), std::string::npos) << why;
+  EXPECT_LT(largest, 128 * kMiB);
+  ColumnsOutcome columns = hostColumns(lib, "S");
+  EXPECT_EQ(columns.status, 0);
+  EXPECT_EQ(columns.rows, 1000);
+  EXPECT_EQ(columns.width, 12);
+  lib.closeExcel();
+  std::printf("12,000 uses of a 1 MiB string from a %zu-byte archive: refused in %.2f s, largest request "
+              "%.0f MiB, resident grew by at most %.0f MiB: %s\n",
+              archive.size(), seconds, static_cast<double>(largest) / kMiB, static_cast<double>(grown) / kMiB,
+              why.c_str());
+}
+
 TEST(HostileSheets, SheetNameOfThousandBytes) {
   std::string name;
   for (int i = 0; name.size() < 1000; ++i) name += i % 3 == 0 ? "\xc3\xa9" : i % 3 == 1 ? "&" : "n";
