@@ -139,6 +139,9 @@ Outcome Batch::convert(std::size_t book) const {
   if (fd < 0) return failure(kNoFile, path + ": " + errorText(errno));
   close(fd);
   int opened = openExcel(path.c_str());
+  int code = TABULON_OK;
+  const std::string why = opened != 0 ? lastError(&code) : "";
+  if (const Exit foreign = foreignFormat(code); foreign != kOk) return failure(foreign, why);
   if (opened == -2) return failure(kNotWorkbook, path + ": not a workbook (not a zip archive, or a damaged one)");
   if (opened != 0) return failure(kNotWorkbook, path + ": not a workbook (its parts cannot be read)");
   Outcome outcome;
@@ -195,7 +198,7 @@ Outcome Batch::convertOpen(std::size_t book) const {
   Outcome outcome;
   for (std::size_t k = 0; k < chosen.size(); ++k) {
     const std::string& sheet = sheets[chosen[k]];
-    const char* text = getSheetData(sheet.c_str());
+    const char* text = getSheetText(sheet.c_str(), textFlags(options_.csv));
     if (std::strcmp(text, "0") == 0) {
       // The other sheets are still written; the workbook counts as failed.
       if (outcome.status == kOk) {

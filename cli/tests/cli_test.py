@@ -120,7 +120,7 @@ class CommandLine(unittest.TestCase):
             ((self.path("missing.xlsx"),), 3, "", "No such file"),
             ((self.dir,), 3, "", "not a regular file"),
             (("/dev/null",), 3, "", "not a regular file"),
-            ((text_file,), 4, "", "not a workbook"),
+            ((text_file,), 9, "", "not a workbook: a text file"),
             ((empty_file,), 4, "", "not a workbook"),
             ((broken,), 4, "", "not a workbook"),
             ((self.path("nopart.xlsx"),), 6, "", "cannot be read"),
@@ -270,7 +270,7 @@ class Batch(unittest.TestCase):
         cases = [
             # workbooks, --sheet, exit status, texts in standard error, files written
             ([missing, good], "Sales", 3, ["missing.xlsx: No such file"], ["good.Sales.txt"]),
-            ([good, not_book], "1", 4, ["notes.xlsx: not a workbook"], ["good.Sales.txt"]),
+            ([good, not_book], "1", 9, ["notes.xlsx: not a workbook"], ["good.Sales.txt"]),
             ([self.dir, good], "Sales", 3, [self.dir + ": not a regular file"], ["good.Sales.txt"]),
             ([SAMPLE, good], "Notes", 5, ["no sheet 'Notes' in %s; its sheets: 'Sales'" % good],
              ["sample.Notes.txt"]),

@@ -24,7 +24,9 @@ workbook itself, so threads may call them freely (one at a time runs).
 
 Errors: FileNotFoundError, IsADirectoryError and the other OSErrors of
 reading a file; WorkbookError (a TabulonError) for a file that is not a
-workbook the library can load; UnknownSheetError (a TabulonError and a
+workbook the library can load, or one of its subclasses naming what the
+file is (PasswordProtectedError, LegacyXlsError, XlsbError,
+OpenDocumentError, NotASpreadsheetError, EncodingError); UnknownSheetError (a TabulonError and a
 ValueError) for a sheet the workbook does not have, its message naming the
 workbook's sheets; TabulonError for a sheet that cannot be read or a library
 that cannot be found.
@@ -37,12 +39,16 @@ import ctypes
 import os
 
 from . import _arrow, _frame, _library, _text
-from ._errors import TabulonError, UnknownSheetError, WorkbookError
+from ._errors import (EncodingError, LegacyXlsError, NotASpreadsheetError, OpenDocumentError,
+                      PasswordProtectedError, TabulonError, UnknownSheetError, WorkbookError,
+                      XlsbError)
 from ._library import library_path, version
 from ._many import ReadErrors, read_frames
 
 __all__ = ["sheet_names", "read_sheet", "read_frame", "read_frames", "read_text", "version",
-           "library_path", "TabulonError", "WorkbookError", "UnknownSheetError", "ReadErrors"]
+           "library_path", "TabulonError", "WorkbookError", "UnknownSheetError",
+           "PasswordProtectedError", "LegacyXlsError", "XlsbError", "OpenDocumentError",
+           "NotASpreadsheetError", "EncodingError", "ReadErrors"]
 
 
 def sheet_names(path):

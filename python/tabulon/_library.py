@@ -14,7 +14,7 @@ import stat
 import threading
 
 from ._arrow import ArrowArray, ArrowSchema, ReadOptions
-from ._errors import TabulonError, UnknownSheetError, WorkbookError
+from ._errors import FORMAT_ERRORS, TabulonError, UnknownSheetError, WorkbookError
 
 LIBRARY_FILE = "tabulon.so"
 ENVIRONMENT = "TABULON_LIBRARY"
@@ -48,6 +48,12 @@ NO_SUCH_SHEET = 8
 NO_WORKBOOK = 9
 INVALID_ARGUMENT = 10
 INTERNAL = 11
+ENCRYPTED = 12
+LEGACY_XLS = 13
+BINARY_XLSB = 14
+OPENDOCUMENT = 15
+NOT_A_SPREADSHEET = 16
+UNKNOWN_ENCODING = 17
 
 
 def candidates():
@@ -149,6 +155,8 @@ def failure_error(code, text, path, what, sheets=()):
         return OSError(message)
     if code in (NOT_A_FILE, NOT_A_ZIP):
         return WorkbookError(message, path)
+    if code in FORMAT_ERRORS:
+        return FORMAT_ERRORS[code](message, path)
     if code == NO_SUCH_SHEET:
         return UnknownSheetError(message, list(sheets))
     return TabulonError(message)
@@ -166,6 +174,8 @@ def open_workbook(path):
             if status != 0:
                 code, text = last_failure(lib)
                 detail = _detail(text, path)
+                if code in FORMAT_ERRORS:  # the text says what the file is
+                    raise FORMAT_ERRORS[code]("%s: %s" % (shown, detail), path)
                 # A damaged or foreign archive is, to the user, not a workbook.
                 if status == -2 and code in (NOT_A_ZIP, INTERNAL, OK):
                     raise WorkbookError("%s: not a workbook: not a zip archive, or a damaged one%s"

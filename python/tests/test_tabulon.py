@@ -781,7 +781,7 @@ try:
     tabulon.sheet_names("README.md")
 except tabulon.TabulonError as error:
     print(error)
-# -> README.md: not a workbook: not a zip archive, or a damaged one (failed finding central directory)
+# -> README.md: not a workbook: a text file (CSV or other plain text)
 ''',
 ]
 # The README's check that an installed module works.
