@@ -277,7 +277,8 @@ const char* extractSheet(const Workbook* workbook, const char* sheetName, unsign
     // Said, not printed: a host may tell its user why a sheet came out empty.
     if (*text == '\0' && sink.cellElements() > 0)
       recordFailure(TABULON_OK, "its part holds " + std::to_string(sink.cellElements()) +
-                                    " cell elements, none with a value the text can show");
+                                    (sink.cellElements() == 1 ? " cell element" : " cell elements") +
+                                    ", none with a value the text can show");
     return text;
   } catch (...) {
     recordCurrentException();
