@@ -287,6 +287,54 @@ TEST(HostileSheets, OneLongSharedStringUsedByTwelveThousandCells) {
               why.c_str());
 }
 
+// Sheets in other encodings, damaged: each is read (bytes outside the
+// encoding as U+FFFD) or refused for its encoding, never more.
+TEST(HostileSheets, DamagedEncodings) {
+  const std::string rows = row("1", cell("A1", "7"));
+  std::string utf16;
+  for (char c : "<?xml version=\"1.0\"?><worksheet><sheetData>" + rows + "</sheetData></worksheet>")
+    if (c != '\0') utf16 += std::string{c, '\0'};
+  struct Case {
+    const char* what;
+    std::string part;
+    int code;  // TABULON_OK: the text is "7;\n"
+  } cases[] = {
+      {"UTF-16 with an unpaired surrogate and an odd last byte",
+       utf16.substr(0, utf16.size() - 2) + std::string("\x00\xD8", 2) + std::string("\x3E\x00\x01", 3), TABULON_OK},
+      {"a stateful encoding with a stray escape",
+       "<?xml version=\"1.0\" encoding=\"ISO-2022-JP\"?>\x1B$B\x30\x21\x1B(B\x1B<worksheet><sheetData>" + rows +
+           "</sheetData></worksheet>",
+       TABULON_OK},
+      {"an encoding name of 4,000 letters",
+       "<?xml version=\"1.0\" encoding=\"" + std::string(4000, 'Q') + "\"?><worksheet><sheetData>" + rows +
+           "</sheetData></worksheet>",
+       TABULON_UNKNOWN_ENCODING},
+      {"an encoding iconv does not know",
+       "<?xml version=\"1.0\" encoding=\"x-unheard-of\"?><worksheet><sheetData>" + rows + "</sheetData></worksheet>",
+       TABULON_UNKNOWN_ENCODING},
+      {"a declaration without its closing quote",
+       "<?xml version=\"1.0\" encoding=\"latin1?><worksheet><sheetData>" + rows + "</sheetData></worksheet>",
+       TABULON_OK},
+  };
+  for (const Case& c : cases) {
+    Workbook book;
+    book.sheets = {{"S", "<worksheet/>"}};
+    std::vector<Member> members = book.members();
+    for (Member& m : members)
+      if (m.name == "xl/worksheets/sheet1.xml") m.bytes = c.part;
+    resetLargestRequest();
+    Outcome outcome = runBytes(zipBytes(members), "S");
+    EXPECT_EQ(outcome.open, 0) << c.what;
+    if (c.code == TABULON_OK) {
+      EXPECT_EQ(outcome.text, "7;\n") << c.what;
+    } else {
+      EXPECT_EQ(outcome.text, "0") << c.what;
+      EXPECT_EQ(outcome.columns.code, c.code) << c.what;
+    }
+    EXPECT_LT(largestRequest(), 4 * kMiB) << c.what;
+  }
+}
+
 TEST(HostileSheets, SheetNameOfThousandBytes) {
   std::string name;
   for (int i = 0; name.size() < 1000; ++i) name += i % 3 == 0 ? "\xc3\xa9" : i % 3 == 1 ? "&" : "n";
