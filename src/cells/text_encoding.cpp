@@ -97,8 +97,10 @@ bool readsAsUtf8(std::string_view name) {
 std::string namedToUtf8(std::string_view text, const std::string& name, std::string_view part) {
   iconv_t converter = iconv_open("UTF-8", name.c_str());
   if (converter == reinterpret_cast<iconv_t>(-1)) {
+    // A name is short; a long one is shown cut, as it is damage anyway.
+    const std::string shown = name.size() <= 64 ? name : name.substr(0, 64) + "...";
     throw Failure(TABULON_UNKNOWN_ENCODING, "the part " + std::string(part) + " is written in the encoding \"" +
-                                                name + "\", which this system cannot read");
+                                                shown + "\", which this system cannot read");
   }
   std::string out;
   try {
