@@ -153,6 +153,7 @@ Outcome Batch::convert(std::size_t book) const {
   TabulonStatus opened;
   TabulonWorkbook* workbook = tabulonOpen(path.c_str(), &opened);
   if (workbook == nullptr) {
+    if (const Exit foreign = foreignFormat(opened.code); foreign != kOk) return failure(foreign, opened.text);
     if (opened.code == TABULON_NOT_A_ZIP)
       return failure(kNotWorkbook, path + ": not a workbook (not a zip archive, or a damaged one)");
     return failure(kNotWorkbook, path + ": not a workbook (its parts cannot be read)");
@@ -215,8 +216,9 @@ Outcome Batch::convertOpen(std::size_t book, TabulonWorkbook* workbook) const {
   Outcome outcome;
   for (std::size_t k = 0; k < chosen.size(); ++k) {
     const std::string& sheet = sheets[chosen[k]];
+    const TabulonTextOptions textOptions{textFlags(options_.csv), 0};
     std::size_t length = 0;
-    char* read = tabulonReadText(workbook, sheet.c_str(), 0, nullptr, &length, nullptr);
+    char* read = tabulonReadText(workbook, sheet.c_str(), 0, &textOptions, &length, nullptr);
     struct Free {
       char* text;
       ~Free() { tabulonFree(text); }
@@ -231,7 +233,7 @@ Outcome Batch::convertOpen(std::size_t book, TabulonWorkbook* workbook) const {
     }
     std::string why;
     const std::string_view text(read, length);
-    bool written = options_.csv ? publish(targets[k], toCsv(read), options_.force, why)
+    bool written = options_.csv ? publish(targets[k], toCsv(text), options_.force, why)
                                 : publish(targets[k], text, options_.force, why);
     if (!written) return Outcome{kOutputFailed, path + ": " + why, outcome.files};
     outcome.files.push_back(targets[k]);

@@ -32,12 +32,13 @@ const char kUsageText[] =
     "       tabulon --version | --help\n"
     "\n"
     "Prints a worksheet of an .xlsx workbook: one line per row that holds a\n"
-    "value, every field ended by ';', dates as YYYY-MM-DD HH:MM:SS. SHEET\n"
-    "defaults to the first sheet; WORKBOOK to the bundled sample, and '-'\n"
-    "reads the workbook from standard input (curl -s URL | tabulon - Sales).\n"
+    "value, every field ended by ';', up to the last column holding a value,\n"
+    "dates as YYYY-MM-DD HH:MM:SS; ';' and carriage returns inside cells are\n"
+    "dropped. SHEET defaults to the first sheet; WORKBOOK to the bundled sample,\n"
+    "and '-' reads the workbook from standard input (curl -s URL | tabulon - Sales).\n"
     "\n"
     "  --csv      write RFC 4180 CSV instead (comma-separated, CRLF line ends,\n"
-    "             fields quoted where needed)\n"
+    "             fields quoted where needed, every character of a cell kept)\n"
     "  --list     list the workbook's sheets, one per line\n"
     "  --version  print the library's version\n"
     "  --         end of options (for a workbook or sheet named '-...')\n"
@@ -58,8 +59,10 @@ const char kUsageText[] =
     "\n"
     "exit status: 0 done, 2 usage error, 3 no such file (or not a regular\n"
     "file, or unreadable), 4 not a workbook, 5 no such sheet, 6 the sheet\n"
-    "cannot be read, 7 the output cannot be written; with --out, the status\n"
-    "of the failed workbooks when they all failed alike, else 1\n";
+    "cannot be read, 7 the output cannot be written, 8 the workbook is\n"
+    "password-protected, 9 a file of another format (.xls, .xlsb, .ods, or\n"
+    "not a spreadsheet at all); with --out, the status of the failed\n"
+    "workbooks when they all failed alike, else 1\n";
 
 void note(const std::string& message) { std::fprintf(stderr, "tabulon: %s\n", message.c_str()); }
 
@@ -150,14 +153,18 @@ int render(TabulonWorkbook* workbook, const std::string& shown, const std::vecto
     return fail(kUnknownSheet, "no sheet '" + sheet + "' in " + shown + "; its sheets: " + quotedList(sheets));
   }
   // Cells of the workbook's own date formats are dates here too.
-  const TabulonTextOptions options{TABULON_TEXT_ALL_DATES, 0};
+  const TabulonTextOptions options{tabulon::cli::textFlags(csv), 0};
   TabulonStatus status;
   std::size_t length = 0;
   char* text = tabulonReadText(workbook, sheet.c_str(), 0, &options, &length, &status);
   if (text == nullptr)
     return fail(kUnreadableSheet, "sheet '" + sheet + "' of " + shown + " cannot be read: " + status.text);
-  if (length == 0) note("sheet '" + sheet + "' of " + shown + " holds no values");
-  bool written = csv ? writeAll(tabulon::cli::toCsv(text)) : writeAll(std::string_view(text, length));
+  // The library says why when the sheet has cells but none shows.
+  if (length == 0)
+    note("sheet '" + sheet + "' of " + shown + " holds no values" +
+         (status.text[0] == '\0' ? "" : " (" + std::string(status.text) + ")"));
+  bool written = csv ? writeAll(tabulon::cli::toCsv(std::string_view(text, length)))
+                     : writeAll(std::string_view(text, length));
   tabulonFree(text);
   return written ? kOk : fail(kOutputFailed, "cannot write the output");
 }
@@ -269,6 +276,8 @@ int main(int argc, char** argv) {
     const std::string why = opened.text;
     if (code == TABULON_NO_SUCH_FILE || code == TABULON_NOT_A_FILE || code == TABULON_UNREADABLE)
       return fail(kNoFile, why);
+    // The library's text names the file and what it is.
+    if (const Exit foreign = foreignFormat(code); foreign != kOk) return fail(foreign, fromInput ? shown + ": " + why : why);
     // The archive's own messages already name the file.
     std::string reason = why;
     if (reason.rfind(path + ": ", 0) == 0) reason.erase(0, path.size() + 2);

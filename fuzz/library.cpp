@@ -286,6 +286,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
       require(whole == tabulon::extractSheet(tabulon::openWorkbook(), name.c_str(), 2, blockBytes),
               "the text depends on where the sheet is cut into blocks");
+      if (whole != "0" && !whole.empty()) {
+        // Every byte is charged before it is written: one byte less than
+        // the text is a refusal, never a shorter text.
+        tabulon::TextOptions tight;
+        tight.maxBytes = whole.size() - 1;
+        require(std::strcmp(tabulon::extractSheet(tabulon::openWorkbook(), name.c_str(), 2, blockBytes, tight),
+                            "0") == 0 && lastCode() == TABULON_OUT_OF_MEMORY,
+                "a text beyond the caller's limit was read");
+      }
       checkHostColumns(name, whole, textCode, nullptr);
       // A sheet that inflates to megabytes is read six more times below:
       // the engine would spend its time there rather than on new inputs.

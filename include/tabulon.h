@@ -69,7 +69,10 @@ const char* version(void);
  * stays valid until the next call of any of those entry points. The
  * results of the entry points themselves are unchanged by this: lastError
  * only says more. The handle functions never touch this slot; each reports
- * in its own TabulonStatus. The codes are the same in both. */
+ * in its own TabulonStatus. The codes are the same in both.
+ * One success carries a note: a sheet text of "" whose part holds cell
+ * elements, none with a value to show, leaves the code TABULON_OK and a
+ * text saying how many cell elements there were. */
 enum TabulonFailure {
   TABULON_OK = 0,
   TABULON_NO_SUCH_FILE = 1,     /* nothing at the path */
@@ -82,7 +85,13 @@ enum TabulonFailure {
   TABULON_NO_SUCH_SHEET = 8,    /* no sheet has that name */
   TABULON_NO_WORKBOOK = 9,      /* no workbook is open */
   TABULON_INVALID_ARGUMENT = 10,
-  TABULON_INTERNAL = 11         /* anything else; the text says what */
+  TABULON_INTERNAL = 11,        /* anything else; the text says what */
+  TABULON_ENCRYPTED = 12,       /* a password-protected workbook */
+  TABULON_LEGACY_XLS = 13,      /* a workbook of the binary .xls format */
+  TABULON_BINARY_XLSB = 14,     /* a workbook of the binary .xlsb format */
+  TABULON_OPENDOCUMENT = 15,    /* an OpenDocument spreadsheet (.ods) */
+  TABULON_NOT_A_SPREADSHEET = 16, /* some other kind of file */
+  TABULON_UNKNOWN_ENCODING = 17 /* a part declares an encoding this system cannot read */
 };
 const char* lastError(int* code);
 
@@ -93,8 +102,24 @@ const char* lastError(int* code);
  * on. getSheetText renders like getSheetData and, with
  * TABULON_TEXT_ALL_DATES, also writes the cells of custom date and time
  * formats as dates. Same result and lifetime as getSheetData: the two share
- * one text buffer. */
+ * one text buffer.
+ *
+ * Every text is held against a budget before and while it is written: a
+ * quarter of the machine's memory, and 256 times the workbook's compressed
+ * size (at least 64 MiB). A sheet whose text would be larger fails with
+ * TABULON_OUT_OF_MEMORY ("the sheet's text would be 12.6 GB, ...") having
+ * allocated at most about its budget; readColumns holds its columns
+ * against half the memory and the same multiple. */
 #define TABULON_TEXT_ALL_DATES 1u
+/* Lines end at the last column of the sheet that holds a value, rather
+ * than at the last column of the sheet's dimension. Every line still has
+ * the same number of fields. */
+#define TABULON_TEXT_TRIM 2u
+/* Every character of a cell is kept: a field that holds ';', '"', a
+ * carriage return or a line feed is written between double quotes, each
+ * '"' inside doubled (as CSV quotes), and is ended by ';' after the
+ * closing quote. Other fields are written as without the flag. */
+#define TABULON_TEXT_QUOTED 4u
 const char* getSheetText(const char* sheet_name, unsigned flags);
 
 /* ---- Typed columns -------------------------------------------------------

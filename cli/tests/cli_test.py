@@ -1,6 +1,7 @@
 """The command-line program, the C host example, the bundled sample, the
 README's examples and the installed layout."""
 import csv
+import struct
 import io
 import os
 import re
@@ -57,6 +58,28 @@ def number_cell(ref, number):
     return '<c r="%s"><v>%s</v></c>' % (ref, number)
 
 
+def compound_file(names):
+    """A compound file (the container of .xls and of encrypted workbooks)
+    of 512-byte sectors whose directory lists the given stream names."""
+    entries = ["Root Entry"] + list(names)
+    dir_sectors = (len(entries) + 3) // 4
+    header = bytearray(512)
+    header[0:8] = b"\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"
+    struct.pack_into("<HHHHH", header, 24, 0x3E, 3, 0xFFFE, 9, 6)
+    struct.pack_into("<IIIIIIII", header, 44, 1, 1, 0, 4096, 0xFFFFFFFE, 0, 0xFFFFFFFE, 0)
+    struct.pack_into("<I", header, 76, 0)
+    for i in range(1, 109):
+        struct.pack_into("<I", header, 76 + 4 * i, 0xFFFFFFFF)
+    fat = [0xFFFFFFFD] + [2 + s if s + 1 < dir_sectors else 0xFFFFFFFE for s in range(dir_sectors)]
+    fat += [0xFFFFFFFF] * (128 - len(fat))
+    directory = bytearray(512 * dir_sectors)
+    for e, name in enumerate(entries):
+        encoded = name.encode("utf-16-le")
+        directory[128 * e:128 * e + len(encoded)] = encoded
+        struct.pack_into("<HB", directory, 128 * e + 64, len(encoded) + 2, 5 if e == 0 else 2)
+    return bytes(header) + struct.pack("<128I", *fat) + bytes(directory)
+
+
 class CommandLine(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp()
@@ -96,7 +119,13 @@ class CommandLine(unittest.TestCase):
         broken = self.path("broken.xlsx")  # a zip, but no workbook part
         with zipfile.ZipFile(broken, "w") as z:
             z.writestr("xl/styles.xml", "<styleSheet/>")
+        protected, legacy = self.path("protected.xlsx"), self.path("old.xls")
+        with open(protected, "wb") as f:
+            f.write(compound_file(["EncryptionInfo", "EncryptedPackage"]))
+        with open(legacy, "wb") as f:
+            f.write(compound_file(["Workbook"]))
         books = {
+            "formats.xlsx": {"F": '<row r="1"><c r="A1" s="1"/></row>'},
             "nopart.xlsx": {"Gone": None},
             "nosheets.xlsx": {},
             "blank.xlsx": {"Blank": "", "Full": '<row r="1">%s</row>' % number_cell("A1", 7)},
@@ -122,10 +151,13 @@ class CommandLine(unittest.TestCase):
             ((self.path("missing.xlsx"),), 3, "", "No such file"),
             ((self.dir,), 3, "", "not a regular file"),
             (("/dev/null",), 3, "", "not a regular file"),
-            ((text_file,), 4, "", "not a workbook"),
+            ((text_file,), 9, "", "not a workbook: a text file"),
             ((empty_file,), 4, "", "not a workbook"),
             ((broken,), 4, "", "not a workbook"),
             ((self.path("nopart.xlsx"),), 6, "", "cannot be read"),
+            ((protected,), 8, "", "protected.xlsx: password-protected; save it without a password"),
+            ((legacy,), 9, "", "old.xls: a legacy .xls workbook"),
+            ((self.path("formats.xlsx"),), 0, "", "holds no values (its part holds 1 cell element,"),
             (("--bogus",), 2, "", "unknown option --bogus"),
             ((SAMPLE, "Sales", "extra"), 2, "", "too many arguments"),
             (("--list", SAMPLE, "Sales"), 2, "", "too many arguments"),
@@ -158,14 +190,15 @@ class CommandLine(unittest.TestCase):
                 self.assertEqual((result.returncode, result.stdout), (expected.returncode, expected.stdout))
                 self.assertEqual(result.stderr.replace(b"standard input", SAMPLE.encode()), expected.stderr)
         # Bad bytes are refused as the same bytes in a file are.
-        for what, data in [("empty", b""), ("text", b"not a workbook\n" * 20), ("truncated", sample[:1000]),
-                           ("end cut off", sample[:-30])]:
+        # (A text file is named as one: exit 9, a file of another format.)
+        for what, data, status in [("empty", b"", 4), ("text", b"not a workbook\n" * 20, 9),
+                                   ("truncated", sample[:1000], 4), ("end cut off", sample[:-30], 4)]:
             with self.subTest(bad=what):
                 with open(self.path("bad.xlsx"), "wb") as f:
                     f.write(data)
                 result = subprocess.run([CLI, "-"], input=data, capture_output=True, text=False)
                 expected = run(self.path("bad.xlsx"))
-                self.assertEqual(result.returncode, 4)
+                self.assertEqual(result.returncode, status)
                 self.assertEqual(result.returncode, expected.returncode)
                 self.assertEqual(result.stderr.decode().replace("standard input", self.path("bad.xlsx")),
                                  expected.stderr)
@@ -192,7 +225,8 @@ class CommandLine(unittest.TestCase):
         self.assertEqual(result.returncode, 0)
         self.assertIn("usage: tabulon", result.stdout)
         for status in ["0 done", "2 usage error", "3 no such file", "4 not a workbook",
-                       "5 no such sheet", "6 the sheet\ncannot be read", "7 the output"]:
+                       "5 no such sheet", "6 the sheet\ncannot be read", "7 the output",
+                       "8 the workbook is\npassword-protected", "9 a file of another format"]:
             self.assertIn(status, result.stdout)
         self.assertIn("bundled sample: " + SAMPLE, result.stdout)
 
@@ -355,7 +389,7 @@ class Batch(unittest.TestCase):
         cases = [
             # workbooks, --sheet, exit status, texts in standard error, files written
             ([missing, good], "Sales", 3, ["missing.xlsx: No such file"], ["good.Sales.txt"]),
-            ([good, not_book], "1", 4, ["notes.xlsx: not a workbook"], ["good.Sales.txt"]),
+            ([good, not_book], "1", 9, ["notes.xlsx: not a workbook"], ["good.Sales.txt"]),
             ([self.dir, good], "Sales", 3, [self.dir + ": not a regular file"], ["good.Sales.txt"]),
             ([SAMPLE, good], "Notes", 5, ["no sheet 'Notes' in %s; its sheets: 'Sales'" % good],
              ["sample.Notes.txt"]),
@@ -459,6 +493,27 @@ class Csv(unittest.TestCase):
                 text_cell("A1", "a,b"), text_cell("B1", 'say "hi"'), number_cell("D1", 1),
                 text_cell("A2", "two\nlines"), number_cell("B2", 2)))
         self.assertEqual(out.replace("\r\n", "|"), '"a,b","say ""hi""",,1|"two\nlines",2,,|')
+
+    def test_every_character_of_a_cell_is_kept(self):
+        # Carriage returns, ';' and quotes stay, quoted as RFC 4180 asks (a
+        # raw CR LF in XML text reads as LF, as any XML reader has it).
+        out = self.convert('<row r="1">%s%s%s</row>' % (
+            text_cell("A1", "right,_x000D__x000D_This"), text_cell("B1", "a;b"),
+            text_cell("C1", 'end\r\n"q"')))
+        records = list(csv.reader(io.StringIO(out, newline="")))
+        self.assertEqual(records, [["right,\r\rThis", "a;b", 'end\n"q"']])
+
+    def test_rows_end_at_the_last_column_holding_a_value(self):
+        with tempfile.TemporaryDirectory() as d:
+            path = os.path.join(d, "wide.xlsx")
+            with zipfile.ZipFile(path, "w") as z:
+                z.writestr("xl/workbook.xml", '<workbook><sheets><sheet name="W" sheetId="1"/></sheets></workbook>')
+                z.writestr("xl/worksheets/sheet1.xml",
+                           '<worksheet><dimension ref="A1:XFD1048576"/><sheetData><row r="1">%s</row>'
+                           '<row r="2">%s</row></sheetData></worksheet>'
+                           % (number_cell("A1", 1), number_cell("C2", 3)))
+            self.assertEqual(run(path).stdout, "1;;;\n;;3;\n")
+            self.assertEqual(run("--csv", path).stdout, "1,,\n,,3\n")
 
     def test_line_feeds_anywhere_in_a_row_keep_the_row_whole(self):
         # A line feed at the start of a cell ends a line of the text right

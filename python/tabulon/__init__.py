@@ -33,9 +33,12 @@ the library's calls release the GIL and run in parallel.
 Errors: FileNotFoundError, IsADirectoryError and the other OSErrors of
 reading a file; WorkbookError (a TabulonError) for a file or bytes that are
 not a workbook the library can load, with the same reason whatever the
-source; TypeError for a source of another type; UnknownSheetError (a
-TabulonError and a ValueError) for a sheet the workbook does not have, its
-message naming the workbook's sheets; TabulonError for a sheet that cannot be read or a library
+source, or one of its subclasses naming what the file is
+(PasswordProtectedError, LegacyXlsError, XlsbError, OpenDocumentError,
+NotASpreadsheetError, EncodingError); TypeError for a source of another
+type; UnknownSheetError (a TabulonError and a ValueError) for a sheet the
+workbook does not have, its message naming the workbook's sheets;
+TabulonError for a sheet that cannot be read or a library
 that cannot be found.
 
 The library is $TABULON_LIBRARY when that is set, else tabulon.so beside
@@ -43,15 +46,18 @@ this module (an installed copy), else build/tabulon.so of the source tree.
 """
 
 from . import _arrow, _frame, _library, _text
-from ._errors import TabulonError, UnknownSheetError, WorkbookError
+from ._errors import (EncodingError, LegacyXlsError, NotASpreadsheetError, OpenDocumentError,
+                      PasswordProtectedError, TabulonError, UnknownSheetError, WorkbookError,
+                      XlsbError)
 from ._library import library_path, version
 from ._many import ReadErrors, ReaderDied, read_frames
 from ._workbook import Workbook
 
 # open is left out: a star import would hide the built-in open.
 __all__ = ["Workbook", "sheet_names", "read_sheet", "read_frame", "read_frames", "read_text",
-           "version", "library_path", "TabulonError", "WorkbookError", "UnknownSheetError", "ReadErrors",
-           "ReaderDied"]
+           "version", "library_path", "TabulonError", "WorkbookError", "UnknownSheetError",
+           "PasswordProtectedError", "LegacyXlsError", "XlsbError", "OpenDocumentError",
+           "NotASpreadsheetError", "EncodingError", "ReadErrors", "ReaderDied"]
 
 def open(source):
     """The open Workbook of source (a path, bytes, bytearray, memoryview or

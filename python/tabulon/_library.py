@@ -15,7 +15,7 @@ import stat
 import threading
 
 from ._arrow import ArrowArray, ArrowSchema, ReadOptions
-from ._errors import TabulonError, UnknownSheetError, WorkbookError
+from ._errors import FORMAT_ERRORS, TabulonError, UnknownSheetError, WorkbookError
 
 LIBRARY_FILE = "tabulon.so"
 ENVIRONMENT = "TABULON_LIBRARY"
@@ -81,6 +81,12 @@ NO_SUCH_SHEET = 8
 NO_WORKBOOK = 9
 INVALID_ARGUMENT = 10
 INTERNAL = 11
+ENCRYPTED = 12
+LEGACY_XLS = 13
+BINARY_XLSB = 14
+OPENDOCUMENT = 15
+NOT_A_SPREADSHEET = 16
+UNKNOWN_ENCODING = 17
 
 
 def candidates():
@@ -192,6 +198,8 @@ def failure_error(code, text, path, what, sheets=()):
         return OSError(message)
     if code in (NOT_A_FILE, NOT_A_ZIP):
         return WorkbookError(message, path)
+    if code in FORMAT_ERRORS:
+        return FORMAT_ERRORS[code](message, path)
     if code == NO_SUCH_SHEET:
         return UnknownSheetError(message, list(sheets))
     return TabulonError(message)
@@ -206,6 +214,8 @@ def open_error(code, text, path, shown):
     """The exception for a workbook that cannot be opened: path is what was
     opened (None for bytes in memory), shown how messages name it."""
     detail = _detail(text, path) if path is not None else text
+    if code in FORMAT_ERRORS:  # the text says what the file is
+        return FORMAT_ERRORS[code]("%s: %s" % (shown, detail), path if path is not None else shown)
     # A damaged or foreign archive is, to the user, not a workbook.
     if code in (NOT_A_ZIP, OK):
         return WorkbookError("%s: not a workbook: not a zip archive, or a damaged one%s"

@@ -252,6 +252,9 @@ class Errors(BookTest):
         other_zip = os.path.join(self.dir, "other.zip")
         with zipfile.ZipFile(other_zip, "w") as z:
             z.writestr("readme.txt", "hello")
+        ods = os.path.join(self.dir, "table.ods")
+        with zipfile.ZipFile(ods, "w") as z:
+            z.writestr("mimetype", "application/vnd.oasis.opendocument.spreadsheet")
         partless = self.book({"Gone": None, "Here": [[1]]})
         fifo = os.path.join(self.dir, "pipe.xlsx")
         os.mkfifo(fifo)
@@ -260,7 +263,8 @@ class Errors(BookTest):
             (os.path.join(self.dir, "missing.xlsx"), None, FileNotFoundError, "missing.xlsx"),
             (self.dir, None, IsADirectoryError, self.dir),
             (fifo, None, tabulon.WorkbookError, "pipe.xlsx: not a regular file"),
-            (text_file, None, tabulon.WorkbookError, "text.xlsx: not a workbook"),
+            (text_file, None, tabulon.NotASpreadsheetError, "text.xlsx: not a workbook: a text file"),
+            (ods, None, tabulon.OpenDocumentError, "table.ods: an OpenDocument spreadsheet (.ods)"),
             (other_zip, None, tabulon.WorkbookError, "other.zip: cannot load the workbook"),
             (SAMPLE, "Nope", tabulon.UnknownSheetError, "its sheets: 'Sales', 'Übersicht', 'Notes'"),
             (SAMPLE, "sales", ValueError, "no sheet 'sales' in"),
@@ -297,6 +301,12 @@ class Errors(BookTest):
             (_library.DAMAGED_MEMBER, tabulon.TabulonError),
             (_library.MISSING_PART, tabulon.TabulonError),
             (_library.INTERNAL, tabulon.TabulonError),
+            (_library.ENCRYPTED, tabulon.PasswordProtectedError),
+            (_library.LEGACY_XLS, tabulon.LegacyXlsError),
+            (_library.BINARY_XLSB, tabulon.XlsbError),
+            (_library.OPENDOCUMENT, tabulon.OpenDocumentError),
+            (_library.NOT_A_SPREADSHEET, tabulon.NotASpreadsheetError),
+            (_library.UNKNOWN_ENCODING, tabulon.EncodingError),
         ]
         for code, error in cases:
             with self.subTest(code=code):
@@ -727,6 +737,9 @@ class ReadFrame(BookTest):
             real(structure)
             self.assertFalse(structure.release)
 
+        ods = os.path.join(self.dir, "table.ods")
+        with zipfile.ZipFile(ods, "w") as z:
+            z.writestr("mimetype", "application/vnd.oasis.opendocument.spreadsheet")
         partless = self.book({"Gone": None, "Here": [[1]]})
         with unittest.mock.patch.object(tabulon._arrow, "release", counting):
             self.assertEqual(tabulon.read_frame(partless, "Here", header=False)[0].tolist(), [1])
@@ -782,7 +795,7 @@ try:
     tabulon.sheet_names("README.md")
 except tabulon.TabulonError as error:
     print(error)
-# -> README.md: not a workbook: not a zip archive, or a damaged one (failed finding central directory)
+# -> README.md: not a workbook: a text file (CSV or other plain text)
 ''',
 ]
 # The README's check that an installed module works.

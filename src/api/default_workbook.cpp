@@ -66,6 +66,8 @@ const char* renderDefault(const char* sheetName, const TextOptions& options) {
     raiseMaximum(max_col, rows.maxColumn);
     if (!rows.slots.empty() || !rows.beyond.empty()) max_abs_col = rows.width;
     retMT = std::move(rows.slots);
+    // Said, not printed: a host may tell its user why a sheet came out empty.
+    if (std::string note = emptySheetNote(rows); !note.empty()) recordFailure(TABULON_OK, std::move(note));
     return out.c_str();
   } catch (...) {
     recordCurrentException();
@@ -122,9 +124,7 @@ extern "C" const char* getSheetData(const char* sheetName) {
 
 extern "C" const char* getSheetText(const char* sheetName, unsigned flags) {
   tabulon::clearFailure();
-  tabulon::TextOptions options;
-  options.allDates = (flags & TABULON_TEXT_ALL_DATES) != 0;
-  return tabulon::renderDefault(sheetName, options);
+  return tabulon::renderDefault(sheetName, tabulon::textOptionsOf(flags));
 }
 
 extern "C" int closeExcel(void) {

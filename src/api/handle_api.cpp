@@ -133,11 +133,8 @@ extern "C" char* tabulonReadText(TabulonWorkbook* workbook, const char* sheet_na
                                  const TabulonTextOptions* options, size_t* length, TabulonStatus* status) {
   if (length != nullptr) *length = 0;
   try {
-    TextOptions chosen;
-    if (options != nullptr) {
-      chosen.allDates = (options->flags & TABULON_TEXT_ALL_DATES) != 0;
-      chosen.maxBytes = options->max_bytes;
-    }
+    const TextOptions chosen =
+        options == nullptr ? TextOptions{} : textOptionsOf(options->flags, options->max_bytes);
     HandleLease lease = leaseHandle(workbook);
     const SheetRows rows =
         extractRows(*lease.workbook().workbook, choice(sheet_name, sheet_index), hardwareThreads(), kBlockBytes, chosen);
@@ -148,7 +145,8 @@ extern "C" char* tabulonReadText(TabulonWorkbook* workbook, const char* sheet_na
     rows.writeText(text);
     text[size] = '\0';
     if (length != nullptr) *length = size;
-    succeeded(status);
+    // A success that says why an empty text is empty, as lastError does.
+    report(status, TABULON_OK, emptySheetNote(rows).c_str());
     return text;
   } catch (...) {
     failed(status);

@@ -1,7 +1,5 @@
 #include "api/sheet_extraction.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <deque>
@@ -13,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "api/output_budget.h"
 #include "api/workbook.h"
 #include "base/failure.h"
 #include "cells/column_map.h"
@@ -30,6 +29,13 @@ namespace {
 // so that one absurd number cannot make the slot table huge.
 constexpr std::int64_t kLastSlotRow = 1048576;
 
+// The refusal of a text beyond its budget, with the size it would have had.
+Failure overBudget(const TextBudget& budget) {
+  return Failure(TABULON_OUT_OF_MEMORY, "the sheet's text would be " + sizeText(budget.charged()) +
+                                            ", more than the " + sizeText(budget.limit()) +
+                                            " a read of this workbook may produce");
+}
+
 struct Placed {
   std::int64_t number;
   std::string* line;
@@ -38,7 +44,8 @@ struct Placed {
 // Resolves row numbers (a row without one follows the previous row),
 // places every row that holds a value, and widens lines to the sheet's
 // final width.
-SheetRows placeRows(std::vector<std::vector<RowLine>>& blocks, std::uint32_t width) {
+SheetRows placeRows(std::vector<std::vector<RowLine>>& blocks, std::uint32_t width, TextBudget& budget,
+                    bool quoted) {
   SheetRows result;
   std::uint32_t finalWidth = width;
   // Sized by the rows present, not by the dimension, which may overstate.
@@ -55,6 +62,13 @@ SheetRows placeRows(std::vector<std::vector<RowLine>>& blocks, std::uint32_t wid
       if (number <= kLastSlotRow) lastSlot = std::max(lastSlot, number);
     }
   }
+  // Widening the narrower lines is text too.
+  std::uint64_t widening = 0;
+  for (const auto& rows : blocks)
+    for (const RowLine& row : rows)
+      if (row.hasValue && row.number >= 0 && row.fields < finalWidth) widening += finalWidth - row.fields;
+  budget.charge(widening);
+  if (budget.exceeded()) throw overBudget(budget);
 
   result.slots.resize(static_cast<std::size_t>(lastSlot) + 1);
   std::vector<Placed> beyond;
@@ -69,7 +83,7 @@ SheetRows placeRows(std::vector<std::vector<RowLine>>& blocks, std::uint32_t wid
         // join, in document order. Rare, so only a taken slot pays for it.
         std::string& slot = result.slots[static_cast<std::size_t>(row.number)];
         if (slot.empty()) slot = std::move(row.line);
-        else mergeRowLine(slot, row.line);
+        else mergeRowLine(slot, row.line, quoted);
       } else {
         beyond.push_back({row.number, &row.line});
       }
@@ -81,7 +95,7 @@ SheetRows placeRows(std::vector<std::vector<RowLine>>& blocks, std::uint32_t wid
                    [](const Placed& a, const Placed& b) { return a.number < b.number; });
   for (std::size_t i = 0; i < beyond.size(); ++i) {
     if (!result.beyond.empty() && beyond[i - 1].number == beyond[i].number) {
-      mergeRowLine(result.beyond.back(), *beyond[i].line);
+      mergeRowLine(result.beyond.back(), *beyond[i].line, quoted);
     } else {
       result.beyond.push_back(std::move(*beyond[i].line));
     }
@@ -99,10 +113,16 @@ std::uint32_t dimensionWidth(std::string_view sheetXml) {
 // block order at the end.
 class TextSink : public RowBlockSink {
  public:
-  TextSink(const Workbook& workbook, const TextOptions& options)
-      : context_(contextOf(workbook, options.allDates)) {}
+  TextSink(const Workbook& workbook, const TextOptions& options, std::uint64_t sourceBytes)
+      : context_(contextOf(workbook, options.allDates)),
+        budget_(textLimit(sourceBytes, options.maxBytes)),
+        trim_(options.trim) {
+    context_.textBudget = &budget_;
+    context_.quoted = options.quoted;
+    context_.cellElements = &cellElements_;
+  }
 
-  void begin(std::string_view head) override { context_.width = dimensionWidth(head); }
+  void begin(std::string_view head) override { context_.width = trim_ ? 0 : dimensionWidth(head); }
 
   void addBlock(std::size_t) override { results_.add(); }
 
@@ -112,11 +132,17 @@ class TextSink : public RowBlockSink {
 
   SheetRows join() {
     std::vector<std::vector<RowLine>> blocks = results_.take();
-    return placeRows(blocks, context_.width);
+    if (budget_.exceeded()) throw overBudget(budget_);
+    SheetRows rows = placeRows(blocks, context_.width, budget_, context_.quoted);
+    rows.cellElements = cellElements_.load();
+    return rows;
   }
 
  private:
   SheetContext context_;
+  TextBudget budget_;
+  std::atomic<std::uint64_t> cellElements_{0};
+  bool trim_;
   BlockResults<std::vector<RowLine>> results_;
 };
 
@@ -127,8 +153,11 @@ class TextSink : public RowBlockSink {
 // value, as soon as the earliest blocks show where that row is.
 class ColumnSink : public RowBlockSink {
  public:
-  ColumnSink(const Workbook& workbook, const ColumnOptions& options)
-      : context_(contextOf(workbook, true)), strings_(*workbook.strings), options_(options) {
+  ColumnSink(const Workbook& workbook, const ColumnOptions& options, std::uint64_t sourceBytes)
+      : context_(contextOf(workbook, true)),
+        strings_(*workbook.strings),
+        options_(options),
+        limit_(columnLimit(sourceBytes)) {
     std::int64_t stop = INT64_MAX;
     selection_ = selectionFor(options, columnFlags_, stop);
     stopAfter_.store(stop, std::memory_order_relaxed);
@@ -162,7 +191,7 @@ class ColumnSink : public RowBlockSink {
 
   SheetColumns assemble() {
     std::vector<TypedBlock> blocks = results_.take();
-    return assembleColumns(blocks, strings_, options_, memoryLimit());
+    return assembleColumns(blocks, strings_, options_, limit_);
   }
 
  private:
@@ -188,14 +217,6 @@ class ColumnSink : public RowBlockSink {
     }
   }
 
-  // What the columns of one sheet may take: half the machine's memory, so
-  // that a sheet's extent alone cannot push the host out of memory.
-  static std::uint64_t memoryLimit() {
-    const long pages = sysconf(_SC_PHYS_PAGES), size = sysconf(_SC_PAGESIZE);
-    if (pages <= 0 || size <= 0) return UINT64_MAX;
-    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(size) / 2;
-  }
-
   SheetContext context_;
   const std::vector<std::string>& strings_;
   const ColumnOptions& options_;
@@ -204,12 +225,24 @@ class ColumnSink : public RowBlockSink {
   std::atomic<std::int64_t> stopAfter_{INT64_MAX};
   std::atomic<bool> stoppedBlock_{false};
   bool limited_ = false;
+  // What the columns may take, so that a sheet's extent alone cannot push
+  // the host out of memory (see output_budget.h).
+  std::uint64_t limit_;
   BlockResults<TypedBlock> results_;
   std::mutex mutex_;
   std::deque<BlockState> states_;
 };
 
 }  // namespace
+
+TextOptions textOptionsOf(unsigned flags, std::uint64_t maxBytes) {
+  TextOptions options;
+  options.allDates = (flags & TABULON_TEXT_ALL_DATES) != 0;
+  options.trim = (flags & TABULON_TEXT_TRIM) != 0;
+  options.quoted = (flags & TABULON_TEXT_QUOTED) != 0;
+  options.maxBytes = maxBytes;
+  return options;
+}
 
 unsigned hardwareThreads() {
   unsigned n = std::thread::hardware_concurrency();
@@ -255,9 +288,15 @@ std::string SheetRows::text() const {
   return text;
 }
 
+std::string emptySheetNote(const SheetRows& rows) {
+  if (rows.cellElements == 0 || rows.textSize() > 0) return {};
+  return "its part holds " + std::to_string(rows.cellElements) +
+         (rows.cellElements == 1 ? " cell element" : " cell elements") + ", none with a value the text can show";
+}
+
 SheetRows renderRows(const Workbook& workbook, std::string_view sheetXml, unsigned blocks,
                      const TextOptions& options) {
-  TextSink sink(workbook, options);
+  TextSink sink(workbook, options, workbook.archive ? compressedBytes(*workbook.archive) : sheetXml.size());
   readRowBlocks(sheetXml, blocks, sink);
   return sink.join();
 }
@@ -292,7 +331,7 @@ std::string sheetPart(const Workbook& workbook, const SheetChoice& sheet) {
 SheetColumns extractColumns(const Workbook& workbook, const SheetChoice& sheet, const ColumnOptions& options,
                             unsigned threads, std::size_t blockBytes) {
   std::string part = sheetPart(workbook, sheet);
-  ColumnSink sink(workbook, options);
+  ColumnSink sink(workbook, options, compressedBytes(*workbook.archive));
   if (!part.empty())
     streamRowBlocks(*workbook.archive, part, threads, blockBytes, sink);
   return sink.assemble();
@@ -300,7 +339,7 @@ SheetColumns extractColumns(const Workbook& workbook, const SheetChoice& sheet, 
 
 SheetColumns readColumnsOf(const Workbook& workbook, std::string_view sheetXml, const ColumnOptions& options,
                            unsigned blocks) {
-  ColumnSink sink(workbook, options);
+  ColumnSink sink(workbook, options, workbook.archive ? compressedBytes(*workbook.archive) : sheetXml.size());
   readRowBlocks(sheetXml, blocks, sink);
   return sink.assemble();
 }
@@ -309,7 +348,7 @@ SheetRows extractRows(const Workbook& workbook, const SheetChoice& sheet, unsign
                       std::size_t blockBytes, const TextOptions& options) {
   std::string part = sheetPart(workbook, sheet);
   if (part.empty()) return {};  // not a worksheet: no cells
-  TextSink sink(workbook, options);
+  TextSink sink(workbook, options, compressedBytes(*workbook.archive));
   streamRowBlocks(*workbook.archive, part, threads, blockBytes, sink);
   return sink.join();
 }

@@ -23,8 +23,18 @@ unsigned hardwareThreads();
 struct TextOptions {
   bool allDates = false;  // numbers of custom date formats as dates too
   // The most text the caller accepts, in bytes; 0: no limit of its own.
+  // The text is held against it, the machine's memory and the workbook's
+  // compressed size (see output_budget.h) whatever it says.
   std::uint64_t maxBytes = 0;
+  // Lines end at the last column holding a value, not at the dimension's.
+  bool trim = false;
+  // Every character of a cell kept, fields quoted where needed (see
+  // SheetContext::quoted).
+  bool quoted = false;
 };
+
+// The options of the TABULON_TEXT_* flags and a caller's byte limit.
+TextOptions textOptionsOf(unsigned flags, std::uint64_t maxBytes = 0);
 
 // A sheet's rendered rows: the lines in row order, ready to be joined
 // into the sheet's text.
@@ -38,6 +48,8 @@ struct SheetRows {
   std::uint32_t width = 0;  // fields per line
   int maxRow = 0;           // largest row number stored
   int maxColumn = 0;        // largest column number stored
+  // Cell elements the part held, with or without a value.
+  std::uint64_t cellElements = 0;
 
   // Bytes of the joined text: every line that is not empty, plus "\n".
   std::size_t textSize() const;
@@ -45,6 +57,10 @@ struct SheetRows {
   void writeText(char* to) const;
   std::string text() const;
 };
+
+// What a host is told of rows that came out empty although the part held
+// cell elements, none with a value the text can show; "" otherwise.
+std::string emptySheetNote(const SheetRows& rows);
 
 // Which sheet: by name when name is not null, else by 0-based position
 // among all sheets.

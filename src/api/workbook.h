@@ -20,7 +20,7 @@ struct Workbook {
   Zippy::ZipArchive* archive = nullptr;
   std::vector<std::string> sheetNames;
   // Each sheet's worksheet member, in the order of sheetNames; "" for a
-  // sheet without cells of its own (chart, dialog, macro sheets).
+  // sheet without cells of its own (chart sheets).
   std::vector<std::string> sheetParts;
   // Per sheet, in the order of sheetNames: its TabulonSheetKind and its
   // TabulonSheetVisibility. Shorter than sheetNames (or empty) means

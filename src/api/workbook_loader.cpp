@@ -11,6 +11,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "api/file_kind.h"
+#include "base/failure.h"
 #include "cells/column_map.h"
 #include "cells/text_encoding.h"
 #include "base/failure.h"
@@ -91,7 +93,7 @@ std::string relationshipsPartOf(std::string_view part) {
 using ConvertedParts = std::deque<std::string>;
 
 // The text of a part as UTF-8: a view of the archive's cached bytes, or of
-// their conversion when the part is written in UTF-16.
+// their conversion when the part is written in another encoding.
 std::string_view readPart(Zippy::ZipArchive& archive, const EntryIndex& index, const std::string& name,
                           ConvertedParts& converted) {
   const std::string member = index.find(name).value_or(name);
@@ -101,8 +103,8 @@ std::string_view readPart(Zippy::ZipArchive& archive, const EntryIndex& index, c
   } catch (const Zippy::ZipRuntimeError& error) {
     throw memberFailure(member, error);
   }
-  if (!startsWithUtf16Mark(bytes)) return bytes;
-  converted.push_back(utf16ToUtf8(bytes));
+  if (!needsTranscoding(bytes)) return bytes;
+  converted.push_back(partToUtf8(bytes, member));
   return converted.back();
 }
 
@@ -150,8 +152,13 @@ std::optional<std::string> findTablePart(const EntryIndex& index, std::string_vi
 // The archive entry of each sheet: through its relationship when the
 // workbook has one for it, else by position, unless that position's part
 // belongs to another sheet's relationship (reading it would show another
-// sheet's cells). "" for sheets that have no cells of their own: chart,
-// dialog and macro sheets, and sheets whose part cannot be told.
+// sheet's cells). Macro and dialog sheets hold cells as worksheets do. ""
+// for sheets that have no cells of their own (chart sheets) and sheets whose
+// part cannot be told.
+bool holdsCells(std::string_view kind) {
+  return kind == "worksheet" || kind == "xlMacrosheet" || kind == "xlIntlMacrosheet" || kind == "dialogsheet";
+}
+
 std::vector<std::string> sheetParts(const EntryIndex& index, std::string_view workbookPart,
                                     const std::vector<Relationship>& rels,
                                     const std::vector<SheetRef>& sheets) {
@@ -168,7 +175,7 @@ std::vector<std::string> sheetParts(const EntryIndex& index, std::string_view wo
     if (it == byId.end() || it->second->external) {
       std::string byPosition = "xl/worksheets/sheet" + std::to_string(i + 1) + ".xml";
       parts.push_back(claimed.count(byPosition) ? std::string() : index.find(byPosition).value_or(byPosition));
-    } else if (relationshipKind(it->second->type) != "worksheet") {
+    } else if (!holdsCells(relationshipKind(it->second->type))) {
       parts.emplace_back();
     } else {
       std::string target = resolveTarget(workbookPart, it->second->target);
@@ -236,6 +243,12 @@ std::vector<std::string> sheetNames(const std::vector<SheetRef>& sheets) {
 std::unique_ptr<Workbook> loadWorkbook(Zippy::ZipArchive& archive) {
   const EntryIndex index(archive);
   const std::string workbookPart = findWorkbookPart(archive, index);
+  if (!index.find(workbookPart)) {
+    // Without a workbook part the archive may be another kind of document.
+    if (auto foreign = recognizeForeignPackage(archive)) {
+      throw Failure(foreign->kind(), (archive.Path().empty() ? "" : archive.Path() + ": ") + foreign->what());
+    }
+  }
 
   // Views into the archive's cached entries: they stay put until the next
   // Open or Close, which cannot happen while this runs.

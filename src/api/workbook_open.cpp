@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "api/file_kind.h"
 #include "base/failure.h"
 #include "zip/zip_failure.h"
 
@@ -30,7 +31,12 @@ void openArchiveFile(Zippy::ZipArchive& archive, const char* path, bool missing)
     archive.Open(path);
   } catch (const Zippy::ZipRuntimeError& error) {
     if (missing) throw Failure(TABULON_NO_SUCH_FILE, std::string("no such file: ") + path);
-    throw Failure(openFailureKind(error), std::string(path) + ": " + error.what());
+    const TabulonFailure kind = openFailureKind(error);
+    // A file that is no zip archive is named for what it is when it is
+    // another spreadsheet format (or none at all).
+    if (kind == TABULON_NOT_A_ZIP)
+      if (auto foreign = recognizeNonZipFile(path)) throw Failure(foreign->kind(), std::string(path) + ": " + foreign->what());
+    throw Failure(kind, std::string(path) + ": " + error.what());
   }
 }
 
@@ -38,7 +44,11 @@ void openArchiveMemory(Zippy::ZipArchive& archive, const void* data, std::size_t
   try {
     archive.OpenMemory(data, size);
   } catch (const Zippy::ZipRuntimeError& error) {
-    throw Failure(openFailureKind(error), error.what());
+    const TabulonFailure kind = openFailureKind(error);
+    if (kind == TABULON_NOT_A_ZIP)
+      if (auto foreign = recognizeNonZipBytes(std::string_view(static_cast<const char*>(data), size)))
+        throw *foreign;
+    throw Failure(kind, error.what());
   }
 }
 

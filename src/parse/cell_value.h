@@ -2,12 +2,14 @@
 // shared by the text renderer and the typed column builder.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "parse/row_scan.h"
+#include "parse/text_budget.h"
 
 namespace tabulon {
 
@@ -26,6 +28,14 @@ struct SheetContext {
   // Per cell format, its NumberKind (see cells/date_format.h); read by the
   // typed columns when they tell every kind apart. May be absent.
   const std::vector<std::uint8_t>* numberKinds = nullptr;
+  // What the text may grow to; nullptr: no limit.
+  TextBudget* textBudget = nullptr;
+  // Text keeps every character of a cell: a field holding ';', '"', a
+  // carriage return or a line feed is written between double quotes, each
+  // '"' doubled (else such characters are dropped as the row lines demand).
+  bool quoted = false;
+  // When set, the row jobs add the cell elements they met (valued or not).
+  std::atomic<std::uint64_t>* cellElements = nullptr;
 };
 
 // For each string, 1 when it holds a ';' or a carriage return, which the

@@ -80,7 +80,7 @@ void streamRowBlocks(Zippy::ZipArchive& archive, const std::string& part, unsign
   threads = std::max(1u, threads);
   blockBytes = std::max<std::size_t>(1, blockBytes);
   bool started = false;
-  bool utf16 = false, markChecked = false;
+  bool recode = false, markChecked = false;
   std::size_t blocks = 0;
   std::vector<std::future<void>> done;
   BufferRing ring(2 * static_cast<std::size_t>(threads) + 2);
@@ -126,10 +126,11 @@ void streamRowBlocks(Zippy::ZipArchive& archive, const std::string& part, unsign
       }
       std::size_t before = current->size();
       current->append(chunk);
-      if (!markChecked && current->size() >= 2) {
+      // The first chunk holds the XML declaration (a chunk is far longer).
+      if (!markChecked) {
         markChecked = true;
-        if (startsWithUtf16Mark(*current)) {
-          utf16 = true;  // read from the whole converted text instead
+        if (needsTranscoding(*current)) {
+          recode = true;  // read from the whole converted text instead
           return false;
         }
       }
@@ -166,7 +167,7 @@ void streamRowBlocks(Zippy::ZipArchive& archive, const std::string& part, unsign
       current = std::move(rest);
       return true;
     });
-    if (!utf16 && !enough) {
+    if (!recode && !enough) {
       // Numbered before the buffer moves: the first block's number reads it.
       const std::size_t last = newBlock();
       submit(std::move(current), last);
@@ -176,10 +177,10 @@ void streamRowBlocks(Zippy::ZipArchive& archive, const std::string& part, unsign
     throw memberFailure(part, error);
   }
   collect(done);
-  if (utf16) {
+  if (recode) {
     std::string text;
     try {
-      text = utf16ToUtf8(archive.GetEntry(part).GetView());
+      text = partToUtf8(archive.GetEntry(part).GetView(), part);
     } catch (const Zippy::ZipRuntimeError& error) {
       throw memberFailure(part, error);
     }

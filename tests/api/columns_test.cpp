@@ -398,7 +398,7 @@ TEST(LastError, OpenFailuresSayWhy) {
   std::fclose(f);
   EXPECT_EQ(lib.openExcel(text.c_str()), -2);
   lastError(&code);
-  EXPECT_EQ(code, TABULON_NOT_A_ZIP);
+  EXPECT_EQ(code, TABULON_NOT_A_SPREADSHEET);
   const std::string noWorkbook = dir.file("noworkbook.xlsx");
   writeZip(noWorkbook, {Member("xl/other.xml", "<x/>")});
   EXPECT_EQ(lib.openExcel(noWorkbook.c_str()), -1);
