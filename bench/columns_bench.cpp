@@ -1,6 +1,9 @@
 // Typed columns against text, per workbook: the time of readColumns and of
 // getSheetText on the first sheet, each in a process of its own, and each
-// process's peak memory beside the size of the columns it built.
+// process's peak memory beside the size of the columns it built. A second
+// table times selections against the whole read: the first 100 rows, two
+// of the columns (the first and the fifth), and the whole read with every
+// kind told apart.
 //
 //   columns_bench [-r RUNS] WORKBOOK...
 #include <sys/resource.h>
@@ -32,7 +35,8 @@ std::uint64_t bufferBytes(const ArrowArray& a, const ArrowSchema& s) {
   const std::string format = s.format;
   const auto n = static_cast<std::uint64_t>(a.length);
   if (a.n_buffers > 0 && a.buffers[0] != nullptr) total += (n + 7) / 8;
-  if (format == "g" || format == "tsu:") total += 8 * n;
+  if (format == "g" || format == "tsu:" || format == "l" || format == "tDu" || format == "ttu") total += 8 * n;
+  if (format.rfind("+ud:", 0) == 0) total += 5 * n;
   if (format == "b") total += (n + 7) / 8;
   if (format == "i") total += 4 * n;
   if (format == "u") {
@@ -50,17 +54,29 @@ long peakKilobytes() {
   return usage.ru_maxrss;
 }
 
+// What a child reads.
+enum class Mode { Text, Columns, First100, TwoColumns, Kinds };
+
+const char* const kModeNames[] = {"--text", "--columns", "--first100", "--two", "--kinds"};
+
 // In a child: one output of the first sheet. Prints "<seconds> <peak KB>
 // <column bytes>".
-int child(const char* workbook, bool columns) {
+int child(const char* workbook, Mode mode) {
   if (openExcel(workbook) != 0) return 1;
   const std::string sheet = firstSheet();
   const auto start = Clock::now();
   std::uint64_t bytes = 0;
-  if (columns) {
+  if (mode != Mode::Text) {
     TabulonReadOptions options{};
     options.max_rows = -1;
     options.header = 1;
+    static const std::int64_t two[] = {1, 5};
+    if (mode == Mode::First100) options.max_rows = 100;
+    if (mode == Mode::TwoColumns) {
+      options.columns = two;
+      options.column_count = 2;
+    }
+    if (mode == Mode::Kinds) options.flags = TABULON_READ_KINDS;
     ArrowSchema schema;
     ArrowArray array;
     if (readColumns(sheet.c_str(), &options, &schema, &array) != 0) return 1;
@@ -84,14 +100,14 @@ struct Run {
   unsigned long long bytes;
 };
 
-Run runChild(const char* self, const char* workbook, bool columns) {
+Run runChild(const char* self, const char* workbook, Mode mode) {
   int pipeFds[2];
   if (pipe(pipeFds) != 0) std::exit(1);
   const pid_t pid = fork();
   if (pid == 0) {
     dup2(pipeFds[1], 1);
     close(pipeFds[0]);
-    execl(self, self, columns ? "--columns" : "--text", workbook, static_cast<char*>(nullptr));
+    execl(self, self, kModeNames[static_cast<int>(mode)], workbook, static_cast<char*>(nullptr));
     _exit(127);
   }
   close(pipeFds[1]);
@@ -103,7 +119,7 @@ Run runChild(const char* self, const char* workbook, bool columns) {
   Run run{};
   if (got <= 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
       std::sscanf(buffer, "%lf %ld %llu", &run.seconds, &run.peakKb, &run.bytes) != 3) {
-    std::fprintf(stderr, "columns_bench: %s failed on %s\n", columns ? "readColumns" : "getSheetText", workbook);
+    std::fprintf(stderr, "columns_bench: %s failed on %s\n", kModeNames[static_cast<int>(mode)], workbook);
     std::exit(1);
   }
   return run;
@@ -117,8 +133,9 @@ double median(std::vector<double> v) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 3 && (std::strcmp(argv[1], "--columns") == 0 || std::strcmp(argv[1], "--text") == 0))
-    return child(argv[2], std::strcmp(argv[1], "--columns") == 0);
+  if (argc == 3)
+    for (int m = 0; m < 5; ++m)
+      if (std::strcmp(argv[1], kModeNames[m]) == 0) return child(argv[2], static_cast<Mode>(m));
   int runs = 5, first = 1;
   if (argc > 2 && std::strcmp(argv[1], "-r") == 0) {
     runs = std::max(1, std::atoi(argv[2]));
@@ -134,8 +151,8 @@ int main(int argc, char** argv) {
     std::vector<double> text, columns, textPeak, columnsPeak;
     unsigned long long bytes = 0;
     for (int r = 0; r < runs; ++r) {
-      const Run t = runChild(argv[0], argv[w], false);
-      const Run c = runChild(argv[0], argv[w], true);
+      const Run t = runChild(argv[0], argv[w], Mode::Text);
+      const Run c = runChild(argv[0], argv[w], Mode::Columns);
       text.push_back(t.seconds * 1e3);
       columns.push_back(c.seconds * 1e3);
       textPeak.push_back(t.peakKb / 1024.0);
@@ -148,6 +165,23 @@ int main(int argc, char** argv) {
     std::printf("| %s | %.0f | %.0f | %.2f× | %.1f | %.1f | %.1f | %.2f |\n", name.c_str(), median(text),
                 median(columns), median(columns) / median(text), median(textPeak), median(columnsPeak), columnsMb,
                 median(columnsPeak) / std::max(columnsMb, 1e-9));
+  }
+  // Selections, each run beside a whole read so that both see the same
+  // load on the machine.
+  std::printf("\n| workbook | all columns ms | first 100 rows ms | two columns ms | two ÷ all | "
+              "all, every kind ms | kinds ÷ all |\n|---|---:|---:|---:|---:|---:|---:|\n");
+  for (int w = first; w < argc; ++w) {
+    std::vector<double> all, head, two, kinds;
+    for (int r = 0; r < runs; ++r) {
+      all.push_back(runChild(argv[0], argv[w], Mode::Columns).seconds * 1e3);
+      head.push_back(runChild(argv[0], argv[w], Mode::First100).seconds * 1e3);
+      two.push_back(runChild(argv[0], argv[w], Mode::TwoColumns).seconds * 1e3);
+      kinds.push_back(runChild(argv[0], argv[w], Mode::Kinds).seconds * 1e3);
+    }
+    std::string name = argv[w];
+    name = name.substr(name.rfind('/') + 1);
+    std::printf("| %s | %.0f | %.1f | %.0f | %.2f× | %.0f | %.2f× |\n", name.c_str(), median(all), median(head),
+                median(two), median(two) / median(all), median(kinds), median(kinds) / median(all));
   }
   return 0;
 }

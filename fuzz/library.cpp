@@ -19,6 +19,7 @@
 #include "api/workbook_state.h"
 #include "base/failure.h"
 #include "fuzz_support.h"
+#include "support/cell_slice.h"
 #include "support/same_columns.h"
 #include "tabulon.h"
 
@@ -50,8 +51,11 @@ void countLines(const std::string& text, std::size_t& lines, std::size_t& filled
   }
 }
 
+constexpr const char kUnion[] = "+ud:0,1,2,3,4,5,6,7";
+
 bool present(const ArrowSchema& schema, const ArrowArray& array, std::int64_t i) {
   if (std::strcmp(schema.format, "n") == 0) return false;
+  if (std::strcmp(schema.format, kUnion) == 0) return static_cast<const std::int8_t*>(array.buffers[1])[i] != 0;
   const auto* validity = static_cast<const std::uint8_t*>(array.buffers[0]);
   return validity == nullptr || (validity[i >> 3] >> (i & 7) & 1);
 }
@@ -75,10 +79,27 @@ std::size_t rowsWithValues(const ArrowSchema& schema, const ArrowArray& array) {
       }
       filled[static_cast<std::size_t>(i)] = 1;
       volatile std::uint8_t touch = 0;
-      if (std::strcmp(s.format, "b") == 0) {
+      const auto isFormat = [&](const char* f) { return std::strcmp(s.format, f) == 0; };
+      if (isFormat("b")) {
         touch = static_cast<const std::uint8_t*>(a.buffers[1])[i >> 3];
-      } else if (std::strcmp(s.format, "g") == 0 || std::strcmp(s.format, "tsu:") == 0) {
+      } else if (isFormat("g") || isFormat("tsu:") || isFormat("l") || isFormat("tDu") || isFormat("ttu")) {
         touch = static_cast<const std::uint8_t*>(a.buffers[1])[8 * i + 7];
+      } else if (isFormat(kUnion)) {
+        require(a.n_buffers == 3 && a.buffers[0] == nullptr && a.n_children == 8 && s.n_children == 8,
+                "a union column's layout is wrong");
+        const std::int8_t code = static_cast<const std::int8_t*>(a.buffers[1])[i];
+        const std::int32_t at = static_cast<const std::int32_t*>(a.buffers[2])[i];
+        require(code > 0 && code < 8 && at >= 0 && at < a.children[code]->length,
+                "a union cell points outside its child");
+        const ArrowArray& child = *a.children[code];
+        if (code == 6 || code == 7) {
+          const auto* offsets = static_cast<const std::int32_t*>(child.buffers[1]);
+          require(offsets[at] <= offsets[at + 1], "text offsets go backwards");
+          if (offsets[at + 1] > offsets[at])
+            touch = static_cast<const std::uint8_t*>(child.buffers[2])[offsets[at + 1] - 1];
+        } else {
+          touch = static_cast<const std::uint8_t*>(child.buffers[1])[code == 1 ? at >> 3 : 8 * at + 7];
+        }
       } else if (std::strcmp(s.format, "i") == 0) {
         const std::int32_t index = static_cast<const std::int32_t*>(a.buffers[1])[i];
         require(index >= 0 && index < a.dictionary->length, "a text index outside its dictionary");
@@ -91,7 +112,7 @@ std::size_t rowsWithValues(const ArrowSchema& schema, const ArrowArray& array) {
       }
       (void)touch;
     }
-    require(a.null_count == nulls, "a column's null count is wrong");
+    require(a.null_count == (std::strcmp(s.format, kUnion) == 0 ? 0 : nulls), "a column's null count is wrong");
   }
   return static_cast<std::size_t>(std::count(filled.begin(), filled.end(), 1));
 }
@@ -242,6 +263,135 @@ void checkMemoryHandle(const std::uint8_t* data, std::size_t size, int opened, i
           "closing twice was not refused");
 }
 
+// A selection drawn from seed, as a host would pass it.
+struct Drawn {
+  TabulonReadOptions options{};
+  std::vector<std::int64_t> columns;
+};
+
+Drawn drawSelection(std::uint64_t seed) {
+  Drawn d;
+  const auto take = [&](unsigned n) {
+    const auto v = static_cast<std::int64_t>(seed % n);
+    seed /= n;
+    return v;
+  };
+  d.options.max_rows = take(6) - 1;
+  d.options.skip_rows = take(3);
+  d.options.flags = TABULON_READ_KINDS | (take(2) ? TABULON_SKIP_FROM_FIRST_ROW : 0u);
+  if (take(2)) {
+    d.options.first_row = take(6);
+    d.options.last_row = take(2) ? d.options.first_row + take(30) : 0;
+  }
+  if (take(2)) {
+    d.options.first_column = take(4);
+    d.options.last_column = take(2) ? d.options.first_column + take(4) : 0;
+  }
+  if (take(3) == 0) {
+    for (std::int64_t c = 1; c <= 8; ++c)
+      if (take(2)) d.columns.push_back(c);
+    d.options.columns = d.columns.data();
+    d.options.column_count = static_cast<std::int64_t>(d.columns.size());
+  }
+  return d;
+}
+
+tabulon::ColumnOptions columnOptions(const TabulonReadOptions& o, const std::vector<std::int64_t>& columns) {
+  tabulon::ColumnOptions c;
+  c.skipRows = o.skip_rows;
+  c.maxRows = o.max_rows;
+  c.skipFromFirstRow = (o.flags & TABULON_SKIP_FROM_FIRST_ROW) != 0;
+  c.kinds = true;
+  c.firstRow = o.first_row;
+  c.lastRow = o.last_row;
+  c.firstColumn = static_cast<std::uint32_t>(o.first_column);
+  c.lastColumn = static_cast<std::uint32_t>(o.last_column);
+  for (std::int64_t column : columns) c.columns.push_back(static_cast<std::uint32_t>(column));
+  return c;
+}
+
+// A random selection equals the same slice of the whole sheet's columns
+// (read from row 1), and reads the same in any cut. A limited read ends at
+// the first row beyond the last wanted one in document order, so the
+// slice holds only for rows in the format's order.
+void checkSelection(const std::string& name, std::size_t blockBytes, std::uint64_t seed) {
+  using namespace tabulon;
+  const Drawn drawn = drawSelection(seed);
+  const TabulonReadOptions& o = drawn.options;
+  ColumnOptions whole;
+  whole.kinds = true;
+  whole.skipFromFirstRow = true;
+  int wholeFailed = 0, partFailed = 0, cutFailed = 0;
+  const SheetColumns all = tryColumns([&] { return extractColumns(*openWorkbook(), name.c_str(), whole, 1, SIZE_MAX); }, wholeFailed);
+  const ColumnOptions chosen = columnOptions(o, drawn.columns);
+  const SheetColumns part = tryColumns([&] { return extractColumns(*openWorkbook(), name.c_str(), chosen, 1, SIZE_MAX); }, partFailed);
+  const SheetColumns cut = tryColumns([&] { return extractColumns(*openWorkbook(), name.c_str(), chosen, 3, blockBytes); }, cutFailed);
+  if (partFailed != 0 || cutFailed != 0 || wholeFailed != 0) {
+    require(partFailed == cutFailed || partFailed == TABULON_OUT_OF_MEMORY || cutFailed == TABULON_OUT_OF_MEMORY,
+            "a selection fails or not by where the sheet is cut");
+    return;
+  }
+  require(sameColumns(part, cut), "a selection depends on where the sheet is cut into blocks");
+  const std::string sheetPart = tabulon::sheetPart(*openWorkbook(), name.c_str());
+  if (sheetPart.empty()) return;
+  std::string xml;
+  try {
+    xml = xlsFile.GetEntry(sheetPart).GetText();
+  } catch (...) {
+    return;
+  }
+  if (!test::rowsInFormatOrder(xml)) return;
+
+  // Where the selection lies on the sheet.
+  test::Slice slice;
+  slice.firstColumn = static_cast<std::uint32_t>(std::max<std::int64_t>(1, o.first_column));
+  slice.lastColumn = o.last_column > 0 ? static_cast<std::uint32_t>(o.last_column) : UINT32_MAX;
+  for (std::int64_t c : drawn.columns) slice.columns.push_back(static_cast<std::uint32_t>(c));
+  const std::int64_t lowRow = std::max<std::int64_t>(1, o.first_row);
+  const std::int64_t highRow = o.last_row > 0 ? o.last_row : INT64_MAX;
+  std::int64_t first = 0;
+  if ((o.flags & TABULON_SKIP_FROM_FIRST_ROW) || (o.first_row > 0 && o.last_row > 0)) {
+    first = lowRow;
+  } else {
+    // The first row holding a value in the selection, from the whole read.
+    first = INT64_MAX;
+    for (const Column& column : all.columns) {
+      const std::uint32_t number = test::columnNumber(column.name);
+      bool wanted = number >= slice.firstColumn && number <= slice.lastColumn;
+      if (!slice.columns.empty())
+        wanted = wanted && std::find(slice.columns.begin(), slice.columns.end(), number) != slice.columns.end();
+      if (!wanted) continue;
+      for (std::int64_t row = lowRow; row <= std::min(highRow, all.rows) && row < first; ++row)
+        if (test::kindCell(column, static_cast<std::size_t>(row - 1)) != "0") first = row;
+    }
+    if (first == INT64_MAX) {
+      require(part.columns.empty() && part.rows == 0, "a selection without values gave columns");
+      return;
+    }
+  }
+  slice.firstRow = first + o.skip_rows;
+  slice.lastRow = highRow;
+  if (o.max_rows >= 0) slice.lastRow = std::min(slice.lastRow, slice.firstRow + o.max_rows - 1);
+  const std::string difference = test::sliceDifference(all, part, slice);
+  if (!difference.empty()) tabulon::fuzz::broken(("a selection differs from the slice of the whole sheet: " + difference).c_str());
+}
+
+// Bad options fail before any work, whatever the sheet.
+void checkBadOptions(const std::string& name, std::uint64_t seed) {
+  TabulonReadOptions o{};
+  switch (seed % 4) {
+    case 0: o.first_row = 5, o.last_row = 4; break;
+    case 1: o.last_column = 16385; break;
+    case 2: o.skip_rows = -1; break;
+    default: o.column_count = -1; break;
+  }
+  ArrowSchema schema;
+  ArrowArray array;
+  require(readColumns(name.c_str(), &o, &schema, &array) == -1 && lastCode() == TABULON_INVALID_ARGUMENT,
+          "bad options were not refused");
+  require(schema.release == nullptr && array.release == nullptr, "refused options left a struct unreleased");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -261,6 +411,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Copied: a sheet's text replaces the previous one's.
     const std::vector<std::string> names = SheetsNames;
     const std::uint8_t last = size > 0 ? data[size - 1] : 0;
+    // Selections from a hash of the input, so that they vary with it.
+    std::uint64_t seed = 1469598103934665603ull;
+    for (std::size_t k = 0; k < size; ++k) seed = (seed ^ data[k]) * 1099511628211ull;
     const std::size_t smallest = 1 + last % 200;
     // Options from the same byte: a header, skipped rows, a row limit.
     TabulonReadOptions options{};
@@ -301,6 +454,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (partBytes > kLargeSheet) continue;
       checkHostColumns(name, whole, textCode, &options);
       checkColumnCuts(name, blockBytes);
+      const Drawn drawn = drawSelection(seed + i);
+      checkHostColumns(name, whole, textCode, &drawn.options);
+      checkSelection(name, blockBytes, seed + i);
+      checkBadOptions(name, seed + i);
     }
     const char* unknown = "\x01no such sheet";
     if (std::find(names.begin(), names.end(), unknown) == names.end()) {

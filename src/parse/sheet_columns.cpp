@@ -413,7 +413,14 @@ SheetColumns assembleColumns(std::vector<TypedBlock>& blocks, const std::vector<
   const auto selected = [&](const TypedCell& cell, std::int64_t pos) {
     return pos >= lowRow && pos <= highRow && (wanted.empty() || wanted[cell.column]);
   };
+  // Without a selection every kept cell counts: the test stays out of the
+  // passes over the cells.
+  const bool everything = wanted.empty() && lowRow <= 0 && highRow == INT64_MAX;
   const auto forEachSelected = [&](auto visit) {
+    if (everything) {
+      kept.forEach(visit);
+      return;
+    }
     kept.forEach([&](const TypedCell& cell, const TypedBlock& block, std::int64_t pos) {
       if (selected(cell, pos)) visit(cell, block, pos);
     });
@@ -478,7 +485,7 @@ SheetColumns assembleColumns(std::vector<TypedBlock>& blocks, const std::vector<
     const std::int32_t c = slot[cell.column];
     if (c < 0) return;
     seen[c] |= bitOf(codeOf(cell.kind));
-    if (cell.kind == TypedKind::Number && !isIntegral(cell.number)) integral[c] = 0;
+    if (options.kinds && cell.kind == TypedKind::Number && !isIntegral(cell.number)) integral[c] = 0;
   });
   result.rows = rows;
   result.columns.resize(width);

@@ -12,7 +12,13 @@ For each sheet:
     text keeps only rows holding a value and starts at column A);
   * getSheetData differs from the text of all dates only in cells of
     custom date formats, where it keeps the serial whose date the columns
-    hold.
+    hold;
+  * with every kind told apart (TABULON_READ_KINDS), each cell's kind and
+    value agree with what openpyxl reads from the same cell (when openpyxl
+    is installed): numbers, integral columns, booleans, date-times,
+    durations, times of day, errors and empty text. Where the two readers'
+    rules differ on purpose the cell is counted as a known difference, not
+    a disagreement.
 
 Each workbook is read in a child process, so a crash is reported against
 its file. Exit status: 0 when everything agrees, 1 otherwise, 77 when there
@@ -140,9 +146,32 @@ def decode_column(schema, array):
         chars = buffer_bytes(d, 2, offsets[-1])
         words = [chars[offsets[k]:offsets[k + 1]] for k in range(d.length)]
         data = [words[k] for k in indexes]
+    elif fmt in ("l", "tDu", "ttu"):
+        data = struct.unpack("<%dq" % n, buffer_bytes(array, 1, 8 * n))
+    elif fmt == "u":
+        offsets = struct.unpack("<%di" % (n + 1), buffer_bytes(array, 1, 4 * (n + 1)))
+        chars = buffer_bytes(array, 2, offsets[-1])
+        data = [chars[offsets[k]:offsets[k + 1]] for k in range(n)]
+    elif fmt == UNION:
+        return name, fmt, decode_union(schema, array)
     else:
         raise ValueError("unknown column format " + fmt)
     return name, fmt, [v if p else None for v, p in zip(data, present)]
+
+
+UNION = "+ud:0,1,2,3,4,5,6,7"
+# The kind codes of a union's cells, and the kind of each plain format.
+KIND_OF_FORMAT = {"b": 1, "g": 2, "l": 2, "tsu:": 3, "tDu": 4, "ttu": 5, "i": 6, "u": 6}
+
+
+def decode_union(schema, array):
+    """Per row (kind code, value), or None for a missing cell."""
+    n = array.length
+    codes = struct.unpack("<%db" % n, buffer_bytes(array, 1, n))
+    offsets = struct.unpack("<%di" % n, buffer_bytes(array, 2, 4 * n))
+    children = [decode_column(schema.children[k].contents, array.children[k].contents)[2]
+                for k in range(schema.n_children)]
+    return [None if c == 0 else (c, children[c][o]) for c, o in zip(codes, offsets)]
 
 
 # --------------------------------------------------------------------------
@@ -419,13 +448,202 @@ def compare_sheet(lib, name):
     return found
 
 
+READ_KINDS = 2
+SKIP_FROM_FIRST_ROW = 1
+# Sheets with more cells than this are left out of the kinds check: openpyxl
+# takes seconds per hundred thousand cells.
+KINDS_CELL_LIMIT = 300000
+
+
+def kind_cells(lib, name):
+    """The sheet's cells with every kind told apart, from row 1: a dict of
+    (row, column) -> (kind code, value), or an error text."""
+    options = ReadOptions()
+    options.max_rows = -1
+    options.flags = READ_KINDS | SKIP_FROM_FIRST_ROW
+    schema, array = ArrowSchema(), ArrowArray()
+    if lib.readColumns(name, ctypes.byref(options), ctypes.byref(schema), ctypes.byref(array)) != 0:
+        return "readColumns failed: %d %s" % last_error(lib)
+    cells = {}
+    try:
+        for c in range(schema.n_children):
+            cname, fmt, values = decode_column(schema.children[c].contents, array.children[c].contents)
+            column = column_number(cname)
+            for r, v in enumerate(values):
+                if v is None:
+                    continue
+                cells[(r + 1, column)] = v if fmt == UNION else (KIND_OF_FORMAT[fmt], v, fmt)
+    finally:
+        array.release(ctypes.byref(array))
+        schema.release(ctypes.byref(schema))
+    return cells
+
+
+MARCH_1900 = -2203891200000000  # 1900-03-01 00:00:00 in microseconds since 1970
+
+
+def micros_of(moment):
+    """Microseconds since 1970 of a naive datetime."""
+    delta = moment - datetime.datetime(1970, 1, 1)
+    return (delta.days * 86400 + delta.seconds) * 1000000 + delta.microseconds
+
+
+def peer_book(path):
+    """The workbook as openpyxl reads it (values, not formulas), or None when
+    openpyxl is missing or cannot read it."""
+    try:
+        import openpyxl
+    except ImportError:
+        return None
+    try:
+        return openpyxl.load_workbook(path, read_only=True, data_only=True)
+    except Exception:  # noqa: BLE001 - any failure of the peer: nothing to compare
+        return None
+
+
+def compare_kinds(lib, book, name, found):
+    """Each cell of the typed columns against openpyxl's reading of it."""
+    from openpyxl.cell.read_only import EmptyCell
+    wanted = name.decode("utf-8", "replace")
+    kinds = found.setdefault("kinds", {})
+    try:
+        if wanted not in book.sheetnames or not hasattr(book[wanted], "iter_rows"):
+            return
+        sheet = book[wanted]
+        # The stored dimension may be wrong either way: read the rows as
+        # they are.
+        sheet.reset_dimensions()
+        ours = kind_cells(lib, name)
+        if isinstance(ours, str):
+            found["problem_count"] += 1
+            found["problems"].append({"kind": "kinds", "text": ours})
+            return
+        if len(ours) > KINDS_CELL_LIMIT:
+            kinds["sheets too large"] = 1
+            return
+        theirs = {}
+        for row in sheet.iter_rows():
+            for cell in row:
+                if isinstance(cell, EmptyCell) or cell.value is None:
+                    continue
+                theirs[(cell.row, cell.column)] = cell
+                if len(theirs) > KINDS_CELL_LIMIT:
+                    kinds["sheets too large"] = 1
+                    return
+    except Exception:  # noqa: BLE001
+        kinds["peer failed"] = kinds.get("peer failed", 0) + 1
+        return
+
+    def count(kind):
+        kinds[kind] = kinds.get(kind, 0) + 1
+
+    def disagree(where, what):
+        found["problem_count"] += 1
+        if len(found["problems"]) < LISTED_PER_SHEET:
+            found["problems"].append({"kind": "kinds", "text": "%s: %s" % (where, what)})
+
+    # Integral columns: every number openpyxl reads there is whole.
+    for place in set(ours) | set(theirs):
+        mine = ours.get(place)
+        cell = theirs.get(place)
+        where = "%s%d" % (column_letters(place[1]), place[0])
+        value = cell.value if cell is not None else None
+        if mine is None:
+            if value == "" or (isinstance(value, str) and cell.data_type == "s"):
+                count("known: openpyxl keeps a text the columns leave out")
+            elif place[1] > 16384 or place[0] > 1048576:
+                count("known: beyond the sheet's last row or column")
+            else:
+                disagree(where, "no typed value, openpyxl reads %r" % (value,))
+            continue
+        code, got = mine[0], mine[1]
+        fmt = mine[2] if len(mine) > 2 else UNION
+        if cell is None:
+            if code == 6 and got == b"":
+                count("known: an empty text openpyxl reads as no value")
+            else:
+                # The sheet's text holds these values too (checked above);
+                # openpyxl's reader leaves some out (duplicate members,
+                # rows it does not walk).
+                count("known: a value openpyxl does not show")
+            continue
+        count("cells")
+        if isinstance(value, bool):
+            ok = code == 1 and got == value
+        elif cell.data_type == "e":
+            ok = code == 7 and got.decode("utf-8", "replace") == value
+        elif isinstance(value, (int, float)):
+            ok = code == 2 and (got == value or (math.isnan(got) and math.isnan(value)) or
+                                abs(got - value) <= 1e-9 * max(1.0, abs(value)))
+            if ok and fmt == "l" and float(value) != math.floor(float(value)):
+                ok = False
+            if not ok and code in (3, 4, 5):
+                count("known: a number format the two readers class differently")
+                continue
+            if not ok and code == 6:
+                count("known: a number written in a way only openpyxl reads")
+                continue
+        elif isinstance(value, (datetime.datetime, datetime.date)):
+            if not isinstance(value, datetime.datetime):
+                value = datetime.datetime(value.year, value.month, value.day)
+            ok = code == 3 and abs(got - micros_of(value)) <= 1000000
+            if not ok and code == 3 and min(got, micros_of(value)) < MARCH_1900:
+                count("known: a date before March 1900, where the two readers count days differently")
+                continue
+            if not ok and code in (2, 4, 5, 6):
+                count("known: a date format the two readers class differently")
+                continue
+        elif isinstance(value, datetime.timedelta):
+            micros = (value.days * 86400 + value.seconds) * 1000000 + value.microseconds
+            ok = code == 4 and abs(got - micros) <= 1000
+            if not ok and code in (2, 3, 5):
+                count("known: an elapsed-time format the two readers class differently")
+                continue
+        elif isinstance(value, datetime.time):
+            micros = ((value.hour * 60 + value.minute) * 60 + value.second) * 1000000 + value.microsecond
+            ok = code == 5 and abs(got - micros) <= 1000
+            if not ok and code == 6 and cell.data_type == "d":
+                count("known: an ISO 8601 time without a date, text in the columns")
+                continue
+            if not ok and code in (2, 3, 4):
+                # openpyxl makes a time of every date format below one day.
+                count("known: a value below one day in a date format")
+                continue
+        elif isinstance(value, str):
+            text = got.decode("utf-8", "replace") if isinstance(got, bytes) else None
+            ok = code == 6 and text == value
+            if not ok and code == 6 and text is not None and text.strip() == value.strip():
+                count("known: white space around a text")
+                continue
+            if not ok and code in (2, 3, 4, 6):
+                count("known: a text the two readers decode differently")
+                continue
+        else:
+            ok = False
+        if ok:
+            count("agreeing cells")
+        else:
+            disagree(where, "typed [%s] %r, openpyxl %r (%s)" % (fmt, mine[:2], value, cell.data_type))
+
+
+def column_letters(n):
+    letters = ""
+    while n > 0:
+        n, r = divmod(n - 1, 26)
+        letters = chr(65 + r) + letters
+    return letters
+
+
 def child(library, path):
     lib = load(library)
     result = {"open": lib.openExcel(os.fsencode(path)), "sheets": []}
     if result["open"] == 0:
         names = (lib.listSheets() or b"").split(b"\n")[:-1]
+        book = peer_book(path)
         for name in names:
             summary = compare_sheet(lib, name)
+            if book is not None:
+                compare_kinds(lib, book, name, summary)
             summary["name"] = name.decode("utf-8", "replace")
             result["sheets"].append(summary)
     lib.closeExcel()
@@ -516,6 +734,7 @@ def main():
         env, label = child_environment(library)
         started = time.monotonic()
         known = {}
+        kinds_counted = {}
         counts = {"files": 0, "opened": 0, "sheets": 0, "failed sheets": 0, "cells": 0,
                   "serials": 0, "crashes": 0, "disagreeing sheets": 0, "disagreements": 0}
         for path in books:
@@ -534,6 +753,8 @@ def main():
                 counts["failed sheets"] += "failed" in sheet
                 for kind, n in sheet.get("known", {}).items():
                     known.setdefault(kind, []).append("%s / %s (%d)" % (shown, sheet["name"], n))
+                for kind, n in sheet.get("kinds", {}).items():
+                    kinds_counted[kind] = kinds_counted.get(kind, 0) + n
                 if sheet["problem_count"]:
                     counts["disagreeing sheets"] += 1
                     counts["disagreements"] += sheet["problem_count"]
@@ -550,6 +771,9 @@ def main():
         for kind, where in sorted(known.items()):
             print("[%s] known difference, %s: %s" % (label, kind, KNOWN[kind]))
             print("    in " + "; ".join(where))
+        if kinds_counted:
+            print("[%s] every kind against openpyxl: %s" % (label, ", ".join(
+                "%s %d" % (k, n) for k, n in sorted(kinds_counted.items()))))
         bad = bad or counts["crashes"] > 0 or counts["disagreements"] > 0
     if args.json:
         with open(args.json, "w") as f:

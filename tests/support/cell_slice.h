@@ -128,9 +128,10 @@ inline std::string sliceDifference(const SheetColumns& whole, const SheetColumns
 }
 
 // Whether the row elements of worksheet XML come in ascending order of
-// their numbers (a row without one follows the row before): the order of
-// the format, in which a limited read equals the slice of a whole one.
-inline bool rowsAscending(std::string_view xml) {
+// their numbers (a row without one follows the row before), all from row
+// 1: the order of the format, in which a limited read equals the slice of
+// a whole one read from row 1.
+inline bool rowsInFormatOrder(std::string_view xml) {
   struct Rows {
     std::int64_t previous = 0;
     bool ascending = true;
@@ -141,7 +142,7 @@ inline bool rowsAscending(std::string_view xml) {
         return;
       }
       if (!rowscan::parseInt(r, number)) number = 0;
-      if (number < previous) ascending = false;
+      if (number < previous || number < 1) ascending = false;
       previous = number;
     }
     bool cell(const rowscan::CellInput&) { return true; }
