@@ -40,8 +40,10 @@ from . import _arrow, _frame, _library, _text
 from ._errors import TabulonError, UnknownSheetError, WorkbookError
 from ._library import library_path, version
 from ._many import ReadErrors, read_frames
+from ._excel import ExcelFile, read_excel
 
-__all__ = ["sheet_names", "read_sheet", "read_frame", "read_frames", "read_text", "version",
+__all__ = ["sheet_names", "read_sheet", "read_frame", "read_frames", "read_text", "read_excel",
+           "ExcelFile", "version",
            "library_path", "TabulonError", "WorkbookError", "UnknownSheetError", "ReadErrors"]
 
 
@@ -147,7 +149,7 @@ def read_frame(path, sheet=None, header=True, *, skiprows=0, nrows=None, dtype=N
 
     header = _frame.header_flag(header)
     skip_rows, max_rows = _frame.row_options(skiprows, nrows)
-    options = _arrow.ReadOptions(skip_rows, max_rows, 1 if header else 0)
+    options = _arrow.ReadOptions(skip_rows, max_rows, 1 if header else 0, _arrow.READ_KINDS)
     schema, array = _arrow.ArrowSchema(), _arrow.ArrowArray()
     try:
         with _library.open_workbook(path) as lib:
