@@ -233,8 +233,10 @@ def _parser_columns(pandas, row, header, usecols):
     """The column labels pandas' parser makes of a header row (or, without
     a header, of a row as wide as the sheet), with usecols applied."""
     from pandas.io.parsers import TextParser
-    return TextParser([list(row)], header=header, usecols=usecols,
-                      skip_blank_lines=False).read().columns
+    # With a data row: without one the parser leaves repeated NaN labels
+    # as they are.
+    rows = [list(row), [""] * len(row)] if header is not None else [list(row)]
+    return TextParser(rows, header=header, usecols=usecols, skip_blank_lines=False).read().columns
 
 
 def fast_frame(pandas, numpy, reader, sheet, header, skiprows, nrows, usecols):
@@ -244,8 +246,7 @@ def fast_frame(pandas, numpy, reader, sheet, header, skiprows, nrows, usecols):
     from pandas.io.excel._util import maybe_convert_usecols
     skip = skiprows or 0
     top = skip + (0 if header is None else header)
-    file_rows = None if nrows is None else top + (1 if header is not None else 0) + nrows
-    grid = reader.grid(sheet, file_rows)
+    grid = reader.grid(sheet, reader._calc_rows(header, None, skiprows, nrows))
     first = top + (1 if header is not None else 0)
     if grid.rows <= first or grid.width == 0:
         return None
@@ -258,6 +259,8 @@ def fast_frame(pandas, numpy, reader, sheet, header, skiprows, nrows, usecols):
             probe, parser_header = [""] * grid.width, None
         else:
             probe = [grid.objects(p, top, top + 1)[0] for p in range(grid.width)]
+            if any(isinstance(label, float) and label != label for label in probe):
+                return None  # error cells as labels: pandas numbers their repeats its own way
             parser_header = 0
         every = _parser_columns(pandas, probe, parser_header, None)
         labels = every if wanted is None else _parser_columns(pandas, probe, parser_header, wanted)
@@ -269,6 +272,8 @@ def fast_frame(pandas, numpy, reader, sheet, header, skiprows, nrows, usecols):
         if not every.is_unique:
             return None
         positions = [every.get_loc(label) for label in labels]
+        if not positions:
+            return None
     data = {}
     for i, position in enumerate(positions):
         column = grid.column_rows(position, first, stop)

@@ -419,6 +419,8 @@ def excel_values(pandas, numpy, column, rows):
     datetime64[ns], text object with NaN; anything else through pandas."""
     column = single_kind(numpy, column)
     kind, values, valid = column.kind, column.values, column.valid
+    if valid is not None and valid.all():
+        valid = None
     if kind == _arrow.NULL or (valid is not None and not valid.any()):
         return numpy.full(rows, math.nan)
     if kind in (_arrow.NUMBER, _arrow.INTEGER):

@@ -1,0 +1,302 @@
+"""tabulon.read_excel and tabulon.ExcelFile against pandas.read_excel with
+openpyxl: the same frames (dtypes and index included) for each argument on
+small workbooks written by openpyxl, the same exception types for bad
+arguments, and sheet by sheet on the real corpus where it is present."""
+import datetime
+import io
+import os
+import pathlib
+import tempfile
+import unittest
+import warnings
+
+import tabulon
+
+try:
+    import numpy
+    import openpyxl
+    import pandas
+    import pandas.testing
+except ImportError:
+    numpy = openpyxl = pandas = None
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE = os.environ.get("TABULON_SOURCE_DIR", os.path.join(HERE, os.pardir, os.pardir))
+CORPUS = os.path.join(SOURCE, os.pardir, "shared", "corpus", "real")
+
+D = datetime.datetime
+ERROR = ("error", "#N/A")  # a cell holding an error value
+
+
+def write_workbook(path, sheets):
+    """sheets: name -> {cell reference: value} (ERROR-like tuples are error
+    cells, (value, format) a value in a number format)."""
+    book = openpyxl.Workbook()
+    book.remove(book.active)
+    for name, cells in sheets.items():
+        sheet = book.create_sheet(name)
+        for reference, value in cells.items():
+            cell = sheet[reference]
+            if isinstance(value, tuple) and value[0] == "error":
+                cell.value = value[1]
+                cell.data_type = "e"
+            elif isinstance(value, tuple):
+                cell.value, cell.number_format = value
+            else:
+                cell.value = value
+    book.save(path)
+
+
+def rows_of(header, *rows, corner="A1"):
+    """Cells of a table whose top-left cell is corner."""
+    column0 = ord(corner[0]) - 65
+    row0 = int(corner[1:])
+    cells = {}
+    for r, row in enumerate((header,) + rows):
+        for c, value in enumerate(row):
+            if value is not None:
+                cells["%s%d" % (chr(65 + column0 + c), row0 + r)] = value
+    return cells
+
+
+# Each sheet shows some of pandas' rules.
+SHEETS = {
+    "Types": rows_of(
+        ["int", "float", "whole+frac", "bool", "bool gap", "date", "date gap", "text",
+         "text gap", "numeric text", "na text", "empty", "mixed", "yes/no"],
+        [1, 1.5, 1, True, True, D(2020, 1, 1), D(2020, 1, 1), "a", "a", "1", "NA", None, 1, "yes"],
+        [2, 2.25, 2.5, False, None, D(2020, 1, 2, 12, 30), None, "b", None, "2", "x", None,
+         "one", "no"],
+        [3, -4.0, 3, True, False, D(1999, 12, 31), D(2021, 5, 6), "c,d", "", "3.5", "nan",
+         None, D(2020, 1, 1), "yes"],
+        [4, 1e300, 4, False, True, D(2024, 2, 29), D(2022, 1, 1), "#x", "e", "4", "", None,
+         2.5, "no"],
+    ),
+    "Offset": rows_of(["a", "b", "c"], [1, "x", 2.5], [2, "y", 3.5], [3, "z", None],
+                      corner="C3"),
+    "Gaps": rows_of(
+        ["name", "name", None, 7, 2.5, D(2020, 1, 1), "name.1"],
+        [1, 2, 3, 4, 5, 6, 7],
+        [None, None, None, None, None, None, None],
+        [10, 20, 30, 40, 50, 60, 70],
+        ["# comment", "1,000", "2,5", "x", None, None, None],
+        [11, 21, 31, 41, 51, 61, 71],
+    ),
+    "Levels": rows_of(
+        ["", "first", None, "second", None],
+        ["key", "a", "b", "a", "b"],
+        ["k1", 1, 2, 3, 4],
+        [None, 5, 6, 7, 8],
+        ["k2", 9, 10, 11, 12],
+    ),
+    "Errors": rows_of(["n", "e", "t"], [1, ERROR, "a"], [ERROR, 2.5, ("error", "#DIV/0!")],
+                      [3, 4, "b"]),
+    "Empty": {},
+}
+
+# Argument sets, each compared on every sheet (None: the sheet's default).
+ARGUMENTS = [
+    {}, {"header": None}, {"header": 1}, {"header": 2}, {"skiprows": 1}, {"skiprows": [0, 2]},
+    {"skiprows": lambda i: i == 1}, {"nrows": 2}, {"nrows": 0}, {"skiprows": 2, "nrows": 1},
+    {"header": None, "nrows": 3}, {"usecols": "A:B,D"}, {"usecols": [0, 2]},
+    {"usecols": lambda name: str(name).startswith("n")}, {"usecols": ["name", "name.2"]},
+    {"index_col": 0}, {"index_col": [0, 1]}, {"header": [0, 1]}, {"header": [0, 1], "index_col": 0},
+    {"names": ["p", "q", "r"]}, {"dtype": str}, {"dtype": {"int": "float64", "text": "category"}},
+    {"dtype": object}, {"converters": {0: str}}, {"true_values": ["yes"], "false_values": ["no"]},
+    {"na_values": ["x", "a"]}, {"na_values": {"text": ["b"]}}, {"keep_default_na": False},
+    {"keep_default_na": False, "na_values": ["x"]}, {"na_filter": False},
+    {"parse_dates": [0]}, {"parse_dates": ["text"]}, {"thousands": ","}, {"decimal": ","},
+    {"comment": "#"}, {"skipfooter": 1}, {"skipfooter": 10}, {"squeeze": True},
+    {"convert_float": False}, {"mangle_dupe_cols": False},
+]
+
+
+def pandas_read(*args, **kwargs):
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        return pandas.read_excel(*args, engine="openpyxl", **kwargs)
+
+
+def ours(*args, **kwargs):
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        return tabulon.read_excel(*args, **kwargs)
+
+
+def outcome(reader, *args, **kwargs):
+    """The frame (or dict of frames, or Series) read, or the exception type."""
+    try:
+        return reader(*args, **kwargs)
+    except Exception as error:  # the type is what is compared
+        return type(error)
+
+
+def assert_same(test, expected, got, context):
+    if isinstance(expected, type):
+        test.assertIsInstance(got, type, "%s: pandas raises %s, tabulon gives a frame"
+                              % (context, expected.__name__))
+        test.assertTrue(issubclass(got, expected), "%s: pandas raises %s, tabulon %s"
+                        % (context, expected.__name__, got.__name__))
+        return
+    test.assertNotIsInstance(got, type, "%s: tabulon raises %s" % (context, got))
+    if isinstance(expected, dict):
+        test.assertEqual(list(got), list(expected), context)
+        for key in expected:
+            assert_same(test, expected[key], got[key], "%s, sheet %r" % (context, key))
+        return
+    try:
+        if isinstance(expected, pandas.Series):
+            pandas.testing.assert_series_equal(got, expected)
+        else:
+            pandas.testing.assert_frame_equal(got, expected)
+    except AssertionError as error:
+        test.fail("%s:\n%s\npandas:\n%s\ntabulon:\n%s" % (context, error, expected, got))
+
+
+@unittest.skipIf(pandas is None, "needs pandas and openpyxl")
+class Fixtures(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.TemporaryDirectory()
+        cls.path = os.path.join(cls.dir.name, "rules.xlsx")
+        write_workbook(cls.path, SHEETS)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.dir.cleanup()
+
+    def test_each_argument_on_each_sheet(self):
+        for sheet in SHEETS:
+            for arguments in ARGUMENTS:
+                context = "sheet %r, %r" % (sheet, arguments)
+                with self.subTest(sheet=sheet, arguments=repr(arguments)):
+                    expected = outcome(pandas_read, self.path, sheet_name=sheet, **arguments)
+                    got = outcome(ours, self.path, sheet_name=sheet, **arguments)
+                    assert_same(self, expected, got, context)
+
+    def test_sheet_choices(self):
+        for choice in (0, 1, -1, "Gaps", None, [0, "Gaps"], [1, 1], ["Empty"], 99, "Nope", [0, 99],
+                       1.5):
+            with self.subTest(sheet_name=choice):
+                assert_same(self, outcome(pandas_read, self.path, sheet_name=choice),
+                            outcome(ours, self.path, sheet_name=choice), repr(choice))
+
+    def test_bad_arguments_raise_what_pandas_raises(self):
+        cases = [
+            {"nrows": "5"}, {"nrows": -1}, {"nrows": 1.5}, {"header": True}, {"header": -1},
+            {"header": "0"}, {"header": [0, "1"]}, {"skiprows": -1}, {"usecols": 3},
+            {"usecols": [0, "a"]}, {"usecols": [99]}, {"usecols": ["nothere"]}, {"usecols": "A:"},
+            {"index_col": 99}, {"names": ["a", "a"]}, {"dtype": {"int": "nonsense"}},
+            {"dtype": {"text": int}}, {"converters": {"int": 1}}, {"skipfooter": -1},
+            {"skipfooter": 1, "nrows": 1}, {"decimal": ""}, {"thousands": "."},
+            {"comment": "##"}, {"parse_dates": "yes"}, {"squeeze": "no"},
+        ]
+        for arguments in cases:
+            with self.subTest(arguments=repr(arguments)):
+                assert_same(self, outcome(pandas_read, self.path, sheet_name="Types", **arguments),
+                            outcome(ours, self.path, sheet_name="Types", **arguments),
+                            repr(arguments))
+
+    def test_unsupported_arguments_name_themselves(self):
+        for arguments, named in [({"engine": "xlrd"}, "engine"),
+                                 ({"storage_options": {"anon": True}}, "storage_options")]:
+            with self.subTest(named=named), self.assertRaisesRegex(NotImplementedError, named):
+                tabulon.read_excel(self.path, **arguments)
+        with self.assertRaisesRegex(NotImplementedError, "URL"):
+            tabulon.read_excel("https://example.org/book.xlsx")
+        # engine="openpyxl" is what this stands in for.
+        assert_same(self, pandas_read(self.path), ours(self.path, engine="openpyxl"), "openpyxl")
+
+    def test_sources(self):
+        expected = pandas_read(self.path, sheet_name="Types")
+        with open(self.path, "rb") as f:
+            data = f.read()
+        with open(self.path, "rb") as f:
+            sources = [self.path, pathlib.Path(self.path), data,
+                       bytearray(data), memoryview(data), io.BytesIO(data), f]
+            for source in sources:
+                with self.subTest(source=type(source).__name__):
+                    assert_same(self, expected, ours(source, sheet_name="Types"),
+                                type(source).__name__)
+        with self.assertRaises(FileNotFoundError):
+            tabulon.read_excel(os.path.join(self.dir.name, "missing.xlsx"))
+        with self.assertRaises(tabulon.TabulonError):
+            tabulon.read_excel(b"not a workbook")
+        with self.assertRaises(ValueError):
+            tabulon.read_excel(12)
+
+    def test_excel_file(self):
+        with tabulon.ExcelFile(self.path) as book:
+            self.assertEqual(book.sheet_names, list(SHEETS))
+            assert_same(self, pandas_read(self.path, sheet_name="Gaps", header=None),
+                        book.parse("Gaps", header=None), "parse")
+            assert_same(self, pandas_read(self.path, sheet_name=1),
+                        tabulon.read_excel(book, sheet_name=1), "read_excel of an ExcelFile")
+            assert_same(self, pandas_read(self.path, sheet_name=None), book.parse(None), "all")
+        with self.assertRaises(ValueError):
+            book.parse(0)
+        book.close()  # twice is harmless
+        with pandas.ExcelFile(self.path, engine="openpyxl") as theirs:
+            self.assertEqual(theirs.sheet_names, list(SHEETS))
+
+
+@unittest.skipIf(pandas is None, "needs pandas and openpyxl")
+class Kinds(unittest.TestCase):
+    """Cells whose reading differs between openpyxl and tabulon by design."""
+
+    def test_times_durations_and_dates(self):
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "times.xlsx")
+            write_workbook(path, {"T": rows_of(
+                ["time", "elapsed", "stamp"],
+                [(0.5, "hh:mm:ss"), (1.25, "[h]:mm:ss"), (D(2020, 1, 1, 6), "yyyy-mm-dd hh:mm")],
+                [(0.75, "hh:mm"), (0.5, "[h]:mm:ss"), (D(2020, 1, 2), "dd/mm/yy")])})
+            frame = tabulon.read_excel(path)
+        self.assertEqual(frame["time"].tolist(), [datetime.time(12), datetime.time(18)])
+        self.assertEqual(str(frame["elapsed"].dtype), "timedelta64[ns]")
+        self.assertEqual(frame["elapsed"].tolist(),
+                         [pandas.Timedelta(hours=30), pandas.Timedelta(hours=12)])
+        self.assertEqual(str(frame["stamp"].dtype), "datetime64[ns]")
+
+
+# Sheets of the corpus where openpyxl reads cells wrongly, so pandas' frame
+# is not the one to match: (file, sheet) -> why.
+CORPUS_DIFFERENCES = {}
+
+
+@unittest.skipIf(pandas is None, "needs pandas and openpyxl")
+@unittest.skipUnless(os.path.isdir(CORPUS), "needs the corpus of real workbooks beside the tree")
+class Corpus(unittest.TestCase):
+    def test_sheet_by_sheet(self):
+        for name in sorted(os.listdir(CORPUS)):
+            if not name.endswith(".xlsx"):
+                continue
+            path = os.path.join(CORPUS, name)
+            try:
+                with warnings.catch_warnings():
+                    warnings.simplefilter("ignore")
+                    theirs = pandas.ExcelFile(path, engine="openpyxl")
+                    sheets = [s.title for s in theirs.book.worksheets]
+            except Exception:
+                continue  # openpyxl cannot open it: nothing to compare with
+            with theirs, tabulon.ExcelFile(path) as book:
+                self.assertEqual(book.sheet_names, sheets, name)
+                for sheet in sheets:
+                    if (name, sheet) in CORPUS_DIFFERENCES:
+                        continue
+                    with self.subTest(file=name, sheet=sheet):
+                        expected = outcome(lambda: _quiet(theirs.parse, sheet))
+                        if isinstance(expected, type):
+                            continue  # openpyxl fails on the sheet
+                        assert_same(self, expected, outcome(book.parse, sheet),
+                                    "%s, sheet %r" % (name, sheet))
+
+
+def _quiet(function, *args):
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        return function(*args)
+
+
+if __name__ == "__main__":
+    unittest.main()
