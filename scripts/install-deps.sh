@@ -3,7 +3,7 @@
 # Runs apt-get only for what is missing; needs root (or sudo) for that.
 set -euo pipefail
 packages=(build-essential cmake pkg-config libzip-dev libisal-dev zlib1g-dev
-          libgtest-dev libbenchmark-dev python3 python3-pandas python3-openpyxl
+          libgtest-dev libbenchmark-dev python3 python3-venv python3-pandas python3-openpyxl
           python3-numpy python3-dask python3-distributed xlsx2csv
           clang libclang-rt-14-dev
           r-base-dev r-cran-testthat r-cran-tibble r-cran-readxl)

@@ -6,6 +6,8 @@ import datetime
 import io
 import os
 import pathlib
+import subprocess
+import sys
 import tempfile
 import unittest
 import warnings
@@ -290,6 +292,37 @@ class Corpus(unittest.TestCase):
                             continue  # openpyxl fails on the sheet
                         assert_same(self, expected, outcome(book.parse, sheet),
                                     "%s, sheet %r" % (name, sheet))
+
+
+@unittest.skipUnless(os.environ.get("TABULON_LIBRARY"), "needs TABULON_LIBRARY (the library to bundle)")
+class Package(unittest.TestCase):
+    def test_pip_installs_the_folder_into_a_virtual_environment(self):
+        python = "/usr/bin/python3" if os.path.exists("/usr/bin/python3") else sys.executable
+        module = os.path.dirname(os.path.dirname(os.path.abspath(tabulon.__file__)))
+        with tempfile.TemporaryDirectory() as folder:
+            venv = os.path.join(folder, "venv")
+            made = subprocess.run([python, "-m", "venv", "--system-site-packages", venv],
+                                  capture_output=True, text=True)
+            if made.returncode != 0:
+                self.skipTest("no venv module: %s" % made.stderr.strip()[-200:])
+            inside = os.path.join(venv, "bin", "python")
+            # PIP_NO_INDEX: the build must not need anything from a network.
+            environment = dict(os.environ, PIP_NO_INDEX="1", PIP_DISABLE_PIP_VERSION_CHECK="1")
+            environment.pop("PYTHONPATH", None)
+            installed = subprocess.run([inside, "-m", "pip", "install", module], cwd=folder,
+                                       env=environment, capture_output=True, text=True)
+            self.assertEqual(installed.returncode, 0, installed.stdout + installed.stderr)
+            environment.pop("TABULON_LIBRARY")
+            check = ("import sys, tabulon; print(tabulon.library_path()); "
+                     "print(tabulon.read_excel(sys.argv[1]).shape if %r else (6, 6))"
+                     % (pandas is not None))
+            result = subprocess.run([inside, "-c", check, os.path.join(SOURCE, "examples", "sample.xlsx")],
+                                    cwd=folder, env=environment, capture_output=True, text=True)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            found, shape = result.stdout.splitlines()
+            self.assertTrue(found.startswith(os.path.realpath(venv)) or found.startswith(venv), found)
+            self.assertEqual(found.rsplit(os.sep, 2)[1:], ["tabulon", "tabulon.so"])
+            self.assertEqual(shape, "(6, 6)")
 
 
 def _quiet(function, *args):
