@@ -300,9 +300,12 @@ class Corpus(unittest.TestCase):
                     with self.subTest(file=name):
                         self.assertEqual(book.sheet_names, sheets, "worksheets of " + name)
                 for sheet in book.sheet_names:
-                    grid = book._reader.grid(sheet)
-                    if grid.rows * grid.width > LARGEST_GRID:
-                        continue  # pandas would hold every cell of the extent (XFD1048576 ...)
+                    try:
+                        grid = book._reader.grid(sheet)
+                        if grid.rows * grid.width > LARGEST_GRID:
+                            continue  # pandas would hold every cell of the extent (XFD1048576 ...)
+                    except tabulon.TabulonError:
+                        pass  # compared below: pandas must fail too
                     with self.subTest(file=name, sheet=sheet):
                         got = outcome(book.parse, sheet)
                         for arguments in ({}, {"header": None}):
