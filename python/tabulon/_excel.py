@@ -165,6 +165,9 @@ def _reader_class():
         def grid(self, sheet, file_rows_needed=None):
             return read_grid(numpy, self.book, sheet, file_rows_needed)
 
+        def rows(self, sheet, **selection):
+            return read_grid(numpy, self.book, sheet, **selection)
+
         def get_sheet_data(self, sheet, convert_float, file_rows_needed=None):
             return self.grid(sheet, file_rows_needed).data(convert_float)
 
@@ -219,12 +222,16 @@ def _fast_arguments(arguments, header, skiprows, nrows):
     return True
 
 
-def read_grid(numpy, book, sheet, file_rows_needed=None):
-    """The sheet read with every kind told apart, rows counted from sheet
-    row 1, placed as a _Grid."""
+def read_grid(numpy, book, sheet, file_rows_needed=None, skip=0, first_row=0, last_row=0):
+    """Rows of the sheet, every kind told apart, as a _Grid whose row 0 is
+    sheet row skip + 1 (the library keeps the rows before the first value
+    when skip counts from sheet row 1). file_rows_needed: the most rows;
+    first_row and last_row: exactly those rows instead."""
     options = _arrow.ReadOptions()
     options.flags = _arrow.READ_KINDS | _arrow.SKIP_FROM_FIRST_ROW
+    options.skip_rows = skip
     options.max_rows = -1 if file_rows_needed is None else file_rows_needed
+    options.first_row, options.last_row = first_row, last_row
     rows, columns, lead = book.read_grid_columns(sheet, options)
     return _Grid(numpy, columns, rows, lead)
 
@@ -242,32 +249,36 @@ def _parser_columns(pandas, row, header, usecols):
 def fast_frame(pandas, numpy, reader, sheet, header, skiprows, nrows, usecols):
     """The frame pandas would make, built column by column; None where an
     edge (an empty sheet, no data rows, a bad usecols) is left to pandas'
-    parser."""
+    parser. The rows before the data (skipped rows and the header) are read
+    apart from the data, so that the data columns get their own types."""
     from pandas.io.excel._util import maybe_convert_usecols
     skip = skiprows or 0
-    top = skip + (0 if header is None else header)
-    grid = reader.grid(sheet, reader._calc_rows(header, None, skiprows, nrows))
-    first = top + (1 if header is not None else 0)
-    if grid.rows <= first or grid.width == 0:
+    top = skip + (0 if header is None else header)  # the header's row, from 0
+    first = top + (0 if header is None else 1)  # the first data row
+    file_rows = reader._calc_rows(header, None, skiprows, nrows)
+    body = reader.rows(sheet, skip=first,
+                       file_rows_needed=None if file_rows is None else file_rows - first)
+    if body.rows == 0:
         return None
-    stop = grid.rows if nrows is None else min(grid.rows, first + nrows)
-    if stop <= first:
+    # Rows above the data count for the width, as in pandas' grid.
+    head = reader.rows(sheet, first_row=1, last_row=first) if first else None
+    width = max(body.width, head.width if head is not None else 0)
+    stop = body.rows if nrows is None else min(body.rows, nrows)
+    if stop == 0:
         return None
     try:
         wanted = maybe_convert_usecols(usecols)
         if header is None:
-            probe, parser_header = [""] * grid.width, None
+            probe, parser_header = [""] * width, None
         else:
-            probe = [grid.objects(p, top, top + 1)[0] for p in range(grid.width)]
-            if any(isinstance(label, float) and label != label for label in probe):
-                return None  # error cells as labels: pandas numbers their repeats its own way
+            probe = [head.objects(p, top, top + 1)[0] for p in range(width)]
             parser_header = 0
         every = _parser_columns(pandas, probe, parser_header, None)
         labels = every if wanted is None else _parser_columns(pandas, probe, parser_header, wanted)
     except Exception:
         return None  # pandas' parser says what is wrong
     if wanted is None:
-        positions = range(grid.width)
+        positions = range(width)
     else:
         if not every.is_unique:
             return None
@@ -276,9 +287,9 @@ def fast_frame(pandas, numpy, reader, sheet, header, skiprows, nrows, usecols):
             return None
     data = {}
     for i, position in enumerate(positions):
-        column = grid.column_rows(position, first, stop)
-        data[i] = _frame.excel_values(pandas, numpy, column, stop - first)
-    frame = pandas.DataFrame(data, index=pandas.RangeIndex(stop - first), copy=False)
+        column = body.column_rows(position, 0, stop)
+        data[i] = _frame.excel_values(pandas, numpy, column, stop)
+    frame = pandas.DataFrame(data, index=pandas.RangeIndex(stop), copy=False)
     frame.columns = labels
     return frame
 

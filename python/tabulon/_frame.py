@@ -260,11 +260,20 @@ def _numbers(numpy, values, convert_float):
     return out
 
 
+def to_milliseconds(micros):
+    """Microseconds rounded to the millisecond: the precision of the
+    spreadsheet's own clock, which readers of cell values keep."""
+    return (micros + 500) // 1000 * 1000
+
+
 def kind_objects(numpy, column, convert_float=True):
     """The present cells of a single-kind column as Python objects, as a
     reader of cell values gives them: bool, int or float, datetime.datetime,
-    datetime.timedelta, datetime.time, str; errors as NaN."""
+    datetime.timedelta, datetime.time (to the millisecond), str; errors as
+    NaN."""
     kind, values = column.kind, column.values
+    if kind in (_arrow.TIMESTAMP, _arrow.DURATION, _arrow.TIME):
+        values = to_milliseconds(values)
     if kind == _arrow.BOOLEAN:
         out = numpy.empty(len(values), dtype=object)
         out[:] = values.tolist()
@@ -278,7 +287,9 @@ def kind_objects(numpy, column, convert_float=True):
     if kind == _arrow.TIME:
         return _times_of_day(numpy, values)
     if kind == _arrow.ERROR:
-        return numpy.full(len(values), math.nan, dtype=object)
+        errors = numpy.empty(len(values), dtype=object)
+        errors.fill(numpy.nan)  # that very object, as pandas' readers give it (full copies it)
+        return errors
     return values.copy()  # text: str
 
 
@@ -443,7 +454,7 @@ def excel_values(pandas, numpy, column, rows):
     if kind == _arrow.TIMESTAMP:
         present = values if valid is None else values[valid]
         if present.min() >= _NS_FIRST_US and present.max() <= _NS_LAST_US:
-            nanos = values * 1000
+            nanos = to_milliseconds(values) * 1000
             return _missing_to(nanos, valid, numpy.iinfo(numpy.int64).min).view("datetime64[ns]")
     if kind == _arrow.TEXT and _plain_text(pandas, values, valid):
         out = values.copy()
