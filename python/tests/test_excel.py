@@ -264,7 +264,37 @@ class Kinds(unittest.TestCase):
 # Sheets of the corpus where openpyxl reads cells wrongly, so pandas' frame
 # is not the one to match: (file, sheet) -> why. The frames of these sheets
 # are still checked: the fast path against pandas' parser over the same cells.
-CORPUS_DIFFERENCES = {}
+ESCAPES = "openpyxl leaves the _xHHHH_ escapes of shared strings as they stand (_x000D_ for a carriage return)"
+ELAPSED = "openpyxl takes numbers of elapsed-time formats ([h]:mm:ss) for points in time; they are durations"
+BELOW_ONE = ("openpyxl turns a number below 1 in a format with a date part into a time of day; "
+             "the sheet shows the date-time 1899-12-31 (1900-01-00)")
+NEGATIVE = "openpyxl counts serials below 0 from 1899-12-30; the serial scheme (0 is 1899-12-31) gives a day later"
+NO_STYLES = ("openpyxl looks for xl/styles.xml only; this workbook's relationships name its styles "
+             "elsewhere, so openpyxl misses the date formats")
+CORPUS_DIFFERENCES = {
+    ("calamine__date_1904.xlsx", "Sheet1"): ELAPSED,
+    ("calamine__date_iso.xlsx", "Sheet"):
+        "openpyxl gives a date-only ISO cell as datetime.date (an object column); it is a date-time like "
+        "every other date; and a time-only ISO cell (10:10:10) has no date to give",
+    ("calamine__has_x000D_.xlsx", "Sheet1"): ESCAPES,
+    ("closedxml__DataTypes.xlsx", "Data Types"): ELAPSED,
+    ("exceldatareader__issue_283_TimeSpan.xlsx", "Sheet1"): ELAPSED + "; " + BELOW_ONE,
+    ("phpspreadsheet__explicitdate.xlsx", "Sheet"):
+        "tabulon's side: the library gives ISO date-time cells to the second (23:44:52 for 23:44:51.894)",
+    ("poi__60289_access.xlsx", "TABLE"): ESCAPES,
+    ("poi__bug60858.xlsx", "Arbeitszeitcheck_2.3"): NEGATIVE,
+    ("poi__duplicate-filename.xlsx", "v1"):
+        "the archive holds two members named xl/worksheets/sheet1.xml; openpyxl reads the first, the library the last",
+    ("poi__sample-beta.xlsx", "Sheet1"): "openpyxl reads no cells in the pre-standard namespace of Excel 2007's beta",
+    ("readxl__los-angeles-arrests.xlsx", "Sheet1"): NO_STYLES,
+    ("readxl__new_line_errors.xlsx", "Blad1"): ESCAPES,
+    ("roo__x000D.xlsx", "情人节活动"): ESCAPES,
+    ("sheetjs__LONumbers.xlsx", "Sheet1"): NEGATIVE,
+    ("sheetjs__crlf.xlsx", "Sheet1"): ESCAPES,
+    ("sheetjs__formula_stress_test.xlsx", "Finance"): BELOW_ONE,
+    ("sheetjs__formula_stress_test.xlsx", "Text"): ESCAPES,
+    ("sheetjs__wtf_path.xlsx", "SheetJS"): NO_STYLES,
+}
 # Cells of a sheet's extent beyond which the corpus check leaves it out.
 LARGEST_GRID = 5_000_000
 
