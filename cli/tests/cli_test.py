@@ -5,9 +5,11 @@ import io
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 import zipfile
 
@@ -140,6 +142,37 @@ class CommandLine(unittest.TestCase):
                 if status == 2:
                     self.assertIn("tabulon --help", result.stderr)
 
+    def test_standard_input_reads_as_the_file(self):
+        with open(SAMPLE, "rb") as f:
+            sample = f.read()
+        cases = [
+            # arguments besides "-", what the file gives
+            ((), (SAMPLE,)), (("Notes",), (SAMPLE, "Notes")), (("--csv",), ("--csv", SAMPLE)),
+            (("--list",), ("--list", SAMPLE)), (("Nope",), (SAMPLE, "Nope")),
+        ]
+        for args, same in cases:
+            with self.subTest(args=args):
+                args = ("-",) + args if args != ("--list",) and args != ("--csv",) else args + ("-",)
+                result = subprocess.run([CLI, *args], input=sample, capture_output=True)
+                expected = subprocess.run([CLI, *same], capture_output=True)
+                self.assertEqual((result.returncode, result.stdout), (expected.returncode, expected.stdout))
+                self.assertEqual(result.stderr.replace(b"standard input", SAMPLE.encode()), expected.stderr)
+        # Bad bytes are refused as the same bytes in a file are.
+        for what, data in [("empty", b""), ("text", b"not a workbook\n" * 20), ("truncated", sample[:1000]),
+                           ("end cut off", sample[:-30])]:
+            with self.subTest(bad=what):
+                with open(self.path("bad.xlsx"), "wb") as f:
+                    f.write(data)
+                result = subprocess.run([CLI, "-"], input=data, capture_output=True, text=False)
+                expected = run(self.path("bad.xlsx"))
+                self.assertEqual(result.returncode, 4)
+                self.assertEqual(result.returncode, expected.returncode)
+                self.assertEqual(result.stderr.decode().replace("standard input", self.path("bad.xlsx")),
+                                 expected.stderr)
+        result = run("--out", self.dir, "-")
+        self.assertEqual(result.returncode, 2)
+        self.assertIn("without --out only", result.stderr)
+
     @unittest.skipIf(os.geteuid() == 0, "root reads every file")
     def test_unreadable_file(self):
         shutil.copy(SAMPLE, self.path("locked.xlsx"))
@@ -227,6 +260,58 @@ class Batch(unittest.TestCase):
                 self.assertEqual(self.written(), sorted(files))
         with open(os.path.join(self.out, "my_book_v2.Q1_2024.txt"), encoding="utf-8") as f:
             self.assertEqual(f.read(), "3;\n")
+
+    def test_threads_write_what_processes_write(self):
+        other = self.book("other.xlsx", {"One": "x", "Two": "y,z"})
+        missing = self.path("missing.xlsx")
+        outputs = []
+        for mode in [(), ("--threads",)]:
+            shutil.rmtree(self.out, ignore_errors=True)
+            result = self.batch("--csv", "--sheet", "all", "--jobs", "2", *mode, SAMPLE, missing, other)
+            self.assertEqual(result.returncode, 3, result.stderr)
+            contents = {}
+            for name in self.written():
+                with open(os.path.join(self.out, name), "rb") as f:
+                    contents[name] = f.read()
+            outputs.append((result.stdout, contents, "missing.xlsx: No such file" in result.stderr))
+        self.assertEqual(outputs[0], outputs[1])
+        self.assertEqual(len(outputs[0][1]), 5)
+
+    def test_an_interrupted_batch_leaves_no_temporary_files(self):
+        # Big sheets, so that files are being written most of the time.
+        row = "".join(text_cell("%s1" % c, "some text to write out, quite a lot of it " * 3) for c in "ABCDEFGH")
+        rows = "".join('<row r="%d">%s</row>' % (r, row.replace("1\"", "%d\"" % r)) for r in range(1, 5001))
+        books = []
+        for i in range(6):
+            books.append(self.path("big%d.xlsx" % i))
+            write_book(books[-1], {"S": rows})
+        for mode, how in [((), "group"), (("--threads",), "group"), ((), "main process")]:
+            with self.subTest(mode=mode, signal_to=how):
+                shutil.rmtree(self.out, ignore_errors=True)
+                os.makedirs(self.out)
+                process = subprocess.Popen([CLI, "--out", self.out, "--jobs", "2", "--force", *mode, *books],
+                                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                           start_new_session=True)
+                caught = False
+                while process.poll() is None and not caught:
+                    if any(".part-" in name for name in os.listdir(self.out)):
+                        os.killpg(process.pid, signal.SIGSTOP)
+                        # Still there while everything stands still: interrupt now.
+                        caught = any(".part-" in name for name in os.listdir(self.out))
+                        if caught:
+                            if how == "group":
+                                os.killpg(process.pid, signal.SIGINT)
+                            else:
+                                os.kill(process.pid, signal.SIGTERM)
+                        os.killpg(process.pid, signal.SIGCONT)
+                process.communicate(timeout=120)
+                self.assertTrue(caught, "the batch ended before a file was caught being written")
+                self.assertLess(process.returncode, 0)
+                # Workers that got the signal from the main process end a moment later.
+                deadline = time.monotonic() + 10
+                while time.monotonic() < deadline and any(".part-" in n for n in os.listdir(self.out)):
+                    time.sleep(0.05)
+                self.assertEqual([n for n in os.listdir(self.out) if ".part-" in n], [])
 
     def test_workbooks_of_the_same_name_do_not_collide(self):
         books = [self.book(name, {"S": name}) for name in
@@ -454,7 +539,13 @@ class Readme(unittest.TestCase):
             for command, expected in re.findall(r"^\$ (tabulon[^\n]*)\n((?:(?!\$ )[^\n]*\n)*)", block, re.M):
                 with self.subTest(command=command):
                     args = command.split()[1:]
-                    result = run(*args, cwd=SOURCE)
+                    stdin = None
+                    if "<" in args:  # "< FILE": standard input from the file
+                        at = args.index("<")
+                        stdin = open(os.path.join(SOURCE, args[at + 1]), "rb")
+                        del args[at:at + 2]
+                    with stdin or open(os.devnull, "rb") as given:
+                        result = run(*args, cwd=SOURCE, stdin=given)
                     self.assertEqual(result.returncode, 0, result.stderr)
                     self.assertEqual(result.stdout.replace("\r\n", "\n"), expected)
 
@@ -501,6 +592,24 @@ class Readme(unittest.TestCase):
                     self.assertEqual(result.returncode, 0, result.stderr)
                     expected = re.findall(r"^# -> (.*)$", block, re.M)
                     self.assertEqual(result.stdout.splitlines(), expected)
+
+    def test_c_handles_command(self):
+        """The README's command that builds and runs the handles example."""
+        commands = re.findall(r"^(cc [^\n]*examples/handles\.c[^\n]*)$", readme(), re.M)
+        if not commands:
+            self.skipTest("the README shows no handles example")
+        if shutil.which("cc") is None:
+            self.skipTest("no C compiler")
+        with tempfile.TemporaryDirectory() as d:
+            for folder in ["examples", "include"]:
+                shutil.copytree(os.path.join(SOURCE, folder), os.path.join(d, folder))
+            os.makedirs(os.path.join(d, "build"))
+            os.symlink(LIBRARY, os.path.join(d, "build", "tabulon.so"))
+            result = subprocess.run(commands[0], shell=True, capture_output=True, text=True, cwd=d)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertEqual(result.stdout.splitlines()[:3],
+                             ["Sales: 6 lines", "Übersicht: 4 lines", "Notes: 2 lines"])
+            self.assertIn("closed twice: the workbook handle is not open", result.stdout)
 
     def test_c_host_command(self):
         """The README's command that builds and runs the C host."""

@@ -53,6 +53,8 @@ ArrowArray._fields_ = [
 
 
 class ReadOptions(ctypes.Structure):
+    """struct TabulonReadOptions; zero-filled fields keep the library's
+    defaults (but max_rows: 0 reads no rows, -1 all)."""
     _fields_ = [
         ("skip_rows", ctypes.c_int64),
         ("max_rows", ctypes.c_int64),

@@ -23,6 +23,9 @@ struct SheetContext {
   // Per shared string, 1 when it holds a ';' or a carriage return (see
   // markEditedStrings); when absent each row job works it out itself.
   const std::vector<std::uint8_t>* sharedStringEdits = nullptr;
+  // Per cell format, its NumberKind (see cells/date_format.h); read by the
+  // typed columns when they tell every kind apart. May be absent.
+  const std::vector<std::uint8_t>* numberKinds = nullptr;
 };
 
 // For each string, 1 when it holds a ';' or a carriage return, which the
@@ -49,11 +52,13 @@ struct ResolvedCell {
   double serial = 0;         // Date: the serial in the 1900 system
   std::uint32_t shared = 0;  // SharedText: the string's index
   bool edit = false;         // text holds ';' or a carriage return
+  // None only: the cell holds text, and that text is empty.
+  bool emptyText = false;
 };
 
 // Resolves cell into resolved; text may point into scratch. edits marks the
 // shared strings that hold ';' or a carriage return. Cells whose text is
-// empty resolve to None.
+// empty resolve to None (with emptyText set for string cells).
 void resolveCell(const rowscan::CellInput& cell, const SheetContext& context,
                  const std::vector<std::uint8_t>& edits, std::string& scratch, ResolvedCell& resolved);
 

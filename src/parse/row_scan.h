@@ -332,6 +332,7 @@ inline const char* readCell(const RawTag& tag, const char* p, const char* end, C
 //   bool out.cell(const CellInput&)  a cell with a value or inline text;
 //       false asks to read the row again from its start (out has reset it)
 //   out.finishRow()                  the row ended
+//   bool out.stopped() (optional)    after startRow: true ends the scan
 // Text outside row elements (the sheet's header and trailer) is ignored.
 template <class Output>
 void scanRows(std::string_view block, Output& out) {
@@ -349,6 +350,10 @@ void scanRows(std::string_view block, Output& out) {
       inRow = false;
       if (tag.closing) continue;
       out.startRow(tag.hasR, tag.r);
+      // An output that has read every row it wants ends the scan.
+      if constexpr (requires { out.stopped(); }) {
+        if (out.stopped()) return;
+      }
       rowContent = p;
       previous = 0;
       if (tag.selfClosing) out.finishRow();

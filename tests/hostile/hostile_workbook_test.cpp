@@ -10,7 +10,7 @@
 #include <sys/resource.h>
 
 #include "api/sheet_extraction.h"
-#include "api/workbook.h"
+#include "api/default_workbook.h"
 #include "hostile_run.h"
 #include "memory_watch.h"
 #include "tabulon.h"
