@@ -66,13 +66,16 @@ READERS = [
      "        return book.parse(0)\n",
      "twice(sys.argv[1])", False),
     ("readColumns alone (no frame)", "Python",
-     "import ctypes, tabulon\nfrom tabulon import _arrow, _library\n"
+     "import ctypes, os, tabulon\nfrom tabulon import _arrow, _library\n"
+     "lib = _library.library()\n"
      "def columns(path):\n"
-     "    schema, array = _arrow.ArrowSchema(), _arrow.ArrowArray()\n"
-     "    with _library.open_workbook(path) as lib:\n"
-     "        name = lib.listSheets().split(b'\\n')[0]\n"
-     "        options = _arrow.ReadOptions(0, -1, 1)  # as read_frame asks: a header row\n"
-     "        assert lib.readColumns(name, options, ctypes.byref(schema), ctypes.byref(array)) == 0\n"
+     "    schema, array, status = _arrow.ArrowSchema(), _arrow.ArrowArray(), _library.Status()\n"
+     "    book = lib.tabulonOpen(os.fsencode(path), ctypes.byref(status))\n"
+     "    # as read_frame asks: a header row, every kind told apart\n"
+     "    options = _arrow.ReadOptions(0, -1, 1, _arrow.READ_KINDS)\n"
+     "    assert lib.tabulonReadColumns(book, None, 0, ctypes.byref(options), ctypes.byref(schema),\n"
+     "                                  ctypes.byref(array), ctypes.byref(status)) == 0\n"
+     "    lib.tabulonClose(book, None)\n"
      "    shape = (array.length, array.n_children)\n"
      "    _arrow.release(array); _arrow.release(schema)\n"
      "    return type('S', (), {'shape': shape})()\n",

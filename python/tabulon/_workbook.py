@@ -160,10 +160,12 @@ class Workbook:
 
     # ---- reading
 
-    def read_text(self, sheet=None, *, all_dates=False):
+    def read_text(self, sheet=None, *, all_dates=True):
         """The sheet's text exactly as the library renders it: one line per
-        row, every field ended by ";". all_dates: numbers of custom date
-        formats are written as dates too (else only built-in ones)."""
+        row, every field ended by ";". all_dates (the default, as the
+        command-line program writes sheets): numbers of every date format,
+        custom ones too, are written as dates; False: only those of the
+        built-in date formats, as getSheetData writes them."""
         index, name = self._index(sheet)
         handle = self._open_handle()
         status = _library.Status()
