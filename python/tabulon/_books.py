@@ -1,5 +1,7 @@
 """The workbook an ExcelFile reads from: its worksheets and their columns."""
 
+import os
+
 from ._workbook import Workbook
 
 
@@ -23,5 +25,9 @@ class Book:
 
 
 def open_book(source):
-    """A book over a path, the workbook's bytes or a binary file-like object."""
+    """A book over a path, the workbook's bytes or a binary file-like
+    object; anything else is the ValueError pandas raises for it."""
+    if not isinstance(source, (str, bytes, bytearray, memoryview, os.PathLike)) and \
+            not callable(getattr(source, "read", None)):
+        raise ValueError("Must explicitly set engine if not passing in buffer or path for io.")
     return Book(source)

@@ -295,6 +295,17 @@ CORPUS_DIFFERENCES = {
     ("sheetjs__formula_stress_test.xlsx", "Text"): ESCAPES,
     ("sheetjs__wtf_path.xlsx", "SheetJS"): NO_STYLES,
 }
+# Workbooks whose list of worksheets differs from openpyxl's: file -> why.
+MISSING_PART = ("the workbook names a sheet whose part the archive lacks: openpyxl leaves it out of its "
+                "list, tabulon lists it and reading it raises TabulonError")
+DIALOG = "openpyxl counts a dialog sheet as a worksheet; it holds a dialog, not cells"
+SHEET_LIST_DIFFERENCES = {
+    "closedxml__DialogSheet.xlsx": DIALOG,
+    "exceldatareader__strict_TestOpen.xlsx": "openpyxl finds no sheets in a workbook of the strict namespaces",
+    "miniexcel__TestIssue459.xlsx": MISSING_PART,
+    "tealeg__badfile_noWorksheets.xlsx": MISSING_PART,
+    "tidyxl__enron-nested.xlsx": MISSING_PART + "; " + DIALOG,
+}
 # Cells of a sheet's extent beyond which the corpus check leaves it out.
 LARGEST_GRID = 5_000_000
 
@@ -326,7 +337,7 @@ class Corpus(unittest.TestCase):
             except tabulon.TabulonError:
                 continue  # not a workbook the library loads (the corpus has damaged ones)
             with book:
-                if sheets is not None:
+                if sheets is not None and name not in SHEET_LIST_DIFFERENCES:
                     with self.subTest(file=name):
                         self.assertEqual(book.sheet_names, sheets, "worksheets of " + name)
                 for sheet in book.sheet_names:
@@ -342,7 +353,7 @@ class Corpus(unittest.TestCase):
                             assert_same(self, outcome(general_parse, book, sheet, **arguments),
                                         outcome(book.parse, sheet, **arguments),
                                         "%s, sheet %r, %r: fast path" % (name, sheet, arguments))
-                        if theirs is None or (name, sheet) in CORPUS_DIFFERENCES:
+                        if theirs is None or sheet not in sheets or (name, sheet) in CORPUS_DIFFERENCES:
                             continue
                         expected = outcome(lambda: _quiet(theirs.parse, sheet))
                         if isinstance(expected, type):
