@@ -316,8 +316,11 @@ def general_parse(book, sheet, **arguments):
     return BaseExcelReader.parse(book._reader, sheet_name=sheet, **arguments)
 
 
+# The corpus check takes minutes: the test python_read_excel_corpus runs it
+# on its own (TABULON_EXCEL_CORPUS=1), not the module's quick run.
 @unittest.skipIf(pandas is None, "needs pandas and openpyxl")
 @unittest.skipUnless(os.path.isdir(CORPUS), "needs the corpus of real workbooks beside the tree")
+@unittest.skipUnless(os.environ.get("TABULON_EXCEL_CORPUS"), "run by python_read_excel_corpus")
 class Corpus(unittest.TestCase):
     def test_sheet_by_sheet(self):
         compared = 0
