@@ -15,7 +15,7 @@ cli=(build-essential cmake pkg-config libzip-dev libisal-dev zlib1g-dev)
 python=(python3 python3-numpy python3-pandas)
 r=(r-base-dev)
 unit=(libgtest-dev libbenchmark-dev)
-peers=(python3-openpyxl python3-dask python3-distributed xlsx2csv r-cran-testthat r-cran-tibble r-cran-readxl)
+peers=(python3-venv python3-openpyxl python3-dask python3-distributed xlsx2csv r-cran-testthat r-cran-tibble r-cran-readxl)
 fuzz=(clang libclang-rt-14-dev)
 
 purposes=("$@")

@@ -52,10 +52,11 @@ from ._errors import (EncodingError, LegacyXlsError, NotASpreadsheetError, OpenD
 from ._library import library_path, version
 from ._many import ReadErrors, ReaderDied, read_frames
 from ._workbook import Workbook
+from ._excel import ExcelFile, read_excel
 
 # open is left out: a star import would hide the built-in open.
 __all__ = ["Workbook", "sheet_names", "read_sheet", "read_frame", "read_frames", "read_text",
-           "version", "library_path", "TabulonError", "WorkbookError", "UnknownSheetError",
+           "read_excel", "ExcelFile", "version", "library_path", "TabulonError", "WorkbookError", "UnknownSheetError",
            "PasswordProtectedError", "LegacyXlsError", "XlsbError", "OpenDocumentError",
            "NotASpreadsheetError", "EncodingError", "ReadErrors", "ReaderDied"]
 
@@ -105,17 +106,22 @@ def read_frame(source, sheet=None, header=True, *, skiprows=0, nrows=None, dtype
 
     Each column gets one type from all its cells (the header aside):
       numbers                      float64 (whole numbers too), NaN for missing
-      dates and times              datetime64[ns], NaT for missing: cells of a
-                                   date or time format (built-in or custom,
-                                   either date system) and ISO date cells. A
-                                   column with a value outside 1677-09-21 to
-                                   2262-04-11 is instead an object column of
-                                   datetime.datetime (numpy.datetime64 beyond
-                                   the year 9999), None for missing
+      dates and date-times         datetime64[ns], NaT for missing: cells of a
+                                   date format (built-in or custom, either date
+                                   system) and ISO date cells. A column with a
+                                   value outside 1677-09-21 to 2262-04-11 is
+                                   instead an object column of datetime.datetime
+                                   (numpy.datetime64 beyond the year 9999), None
+                                   for missing
+      durations                    timedelta64[ns], NaT for missing: cells of an
+                                   elapsed-time format ([h]:mm:ss, [mm]:ss, ...)
+      times of day                 object column of datetime.time, None for
+                                   missing: cells of a time-only format below 1
       booleans                     bool; pandas' nullable "boolean" with missing
       text                         object column of str, None for missing
       more than one of these       text, each cell written as read_sheet writes it
       no value at all              float64, all NaN
+    Error cells (#N/A, #DIV/0!, ...) are missing values.
     dtype: a type for every column, or a dict of column name -> type, for
     a column whose guess is not wanted. str (or "str", object) gives each
     cell's text as read_sheet writes it (numbers as in the file, booleans

@@ -2,10 +2,14 @@
 
 readColumns hands a sheet out as a struct array of the Arrow C data
 interface: one child per column, each null ("n"), bit-packed booleans ("b"),
-float64 ("g"), microseconds since 1970 ("tsu:") or int32 indexes into a
-UTF-8 dictionary ("i" over "u"). Everything here is copied out of the
-library's buffers, so the structs can be released as soon as `take_columns`
-returns. numpy is imported by the caller: this module only needs it passed in.
+float64 ("g"), int64 ("l": every number of the column integral), microseconds
+since 1970 ("tsu:"), durations in microseconds ("tDu"), times of day in
+microseconds since midnight ("ttu"), int32 indexes into a UTF-8 dictionary
+("i" over "u"), or, for a column of more than one kind or with error cells,
+a dense union of eight children whose type id is the cell's kind code
+(MIXED_KINDS below). Everything here is copied out of the library's
+buffers, so the structs can be released as soon as `take_columns` returns.
+numpy is imported by the caller: this module only needs it passed in.
 """
 
 import ctypes
@@ -67,25 +71,37 @@ class ReadOptions(ctypes.Structure):
     ]
 
 
-# ReadOptions.flags
+# ReadOptions.flags: skip_rows counted from the sheet's (or range's) first
+# row; every kind of cell told apart.
 SKIP_FROM_FIRST_ROW = 1
 READ_KINDS = 2
 
-
 # Column kinds, from the child's format.
-NULL, BOOLEAN, NUMBER, TIMESTAMP, TEXT = "null", "bool", "number", "timestamp", "text"
-_KINDS = {b"n": NULL, b"b": BOOLEAN, b"g": NUMBER, b"tsu:": TIMESTAMP, b"i": TEXT}
+NULL, BOOLEAN, NUMBER, INTEGER, TIMESTAMP = "null", "bool", "number", "integer", "timestamp"
+DURATION, TIME, TEXT, ERROR, MIXED = "duration", "time", "text", "error", "mixed"
+_KINDS = {b"n": NULL, b"b": BOOLEAN, b"g": NUMBER, b"l": INTEGER, b"tsu:": TIMESTAMP,
+          b"tDu": DURATION, b"ttu": TIME, b"i": TEXT, b"+ud:0,1,2,3,4,5,6,7": MIXED}
+# The kind of each type id of a mixed column, and the format its child has.
+MIXED_KINDS = (NULL, BOOLEAN, NUMBER, TIMESTAMP, DURATION, TIME, TEXT, ERROR)
+_MIXED_FORMATS = (b"n", b"b", b"g", b"tsu:", b"tDu", b"ttu", b"u", b"u")
 
 
 class Column:
     """One column copied out of the library. values: a numpy array of the
-    kind's type (bool, float64, int64 microseconds, object str; None for a
-    null column); valid: a bool array, or None when nothing is missing."""
+    kind's type (bool, float64, int64 for integers and microseconds, object
+    str; None for a null column); valid: a bool array, or None when nothing
+    is missing. A mixed column has codes (int8, an index into MIXED_KINDS
+    per row), offsets (int64, each row's position in its kind's part) and
+    parts (a Column per kind, None for a kind without cells); its values
+    and valid are None."""
 
-    __slots__ = ("name", "kind", "values", "valid")
+    __slots__ = ("name", "kind", "values", "valid", "codes", "offsets", "parts", "strings")
 
-    def __init__(self, name, kind, values, valid):
+    def __init__(self, name, kind, values, valid, codes=None, offsets=None, parts=None,
+                 strings=None):
         self.name, self.kind, self.values, self.valid = name, kind, values, valid
+        self.codes, self.offsets, self.parts = codes, offsets, parts
+        self.strings = strings  # a text column's distinct strings (its dictionary)
 
 
 def release(structure):
@@ -109,9 +125,11 @@ def _bits(numpy, address, offset, length):
     return numpy.unpackbits(packed, count=offset + length, bitorder="little")[offset:].view(bool)
 
 
-def _dictionary_strings(numpy, dictionary):
-    """The dictionary's strings, each decoded once, as an object array."""
-    count, offset = dictionary.length, dictionary.offset
+def _dictionary_strings(numpy, dictionary, offset=None, count=None):
+    """The strings of a UTF-8 array ("u", a dictionary or plain), each
+    decoded once, as an object array."""
+    if offset is None:
+        count, offset = dictionary.length, dictionary.offset
     ends = _memory(numpy, dictionary.buffers[1], ctypes.c_int32, offset + count + 1)[offset:]
     if count == 0:
         return numpy.empty(0, dtype=object)
@@ -129,14 +147,52 @@ def _dictionary_strings(numpy, dictionary):
     return strings
 
 
-def _column(numpy, schema, array, offset, length):
-    kind = _KINDS.get(schema.format)
+def _mixed(numpy, name, schema, array, offset, length):
+    """A dense union of the eight kinds: type ids, offsets and each kind's
+    child (only the children some row points into are taken)."""
+    if schema.n_children != len(MIXED_KINDS) or array.n_children != len(MIXED_KINDS):
+        raise TabulonError("mixed column %r has %d kinds, not %d"
+                           % (name, schema.n_children, len(MIXED_KINDS)))
+    for i, wanted in enumerate(_MIXED_FORMATS):
+        if schema.children[i][0].format != wanted:
+            raise TabulonError("kind %d of mixed column %r is %r, not %r"
+                               % (i, name, schema.children[i][0].format, wanted))
+    offset += array.offset
+    codes = _memory(numpy, array.buffers[1], ctypes.c_int8, offset + length)[offset:].copy()
+    offsets = _memory(numpy, array.buffers[2], ctypes.c_int32, offset + length)[offset:]
+    offsets = offsets.astype(numpy.int64)
+    parts = [None] * len(MIXED_KINDS)
+    present = numpy.unique(codes).tolist() if length else []
+    for code in present:
+        if not 0 <= code < len(MIXED_KINDS):
+            raise TabulonError("mixed column %r has a cell of unknown kind %d" % (name, code))
+        child = array.children[code][0]
+        used = offsets[codes == code]
+        if used.size and (used.min() < 0 or used.max() >= child.length):
+            raise TabulonError("mixed column %r points outside its %s cells" % (name, MIXED_KINDS[code]))
+        if code == 0:
+            continue
+        parts[code] = _column(numpy, schema.children[code][0], child, 0, child.length,
+                              MIXED_KINDS[code])
+    return Column(name, MIXED, None, None, codes, offsets, parts)
+
+
+def _strings(numpy, array, offset, length):
+    """A plain UTF-8 array ("u") decoded: an object array of str."""
+    return _dictionary_strings(numpy, array, offset, length)
+
+
+def _column(numpy, schema, array, offset, length, kind=None):
     name = (schema.name or b"").decode("utf-8", _text.TEXT_ERRORS)
+    if kind is None:
+        kind = _KINDS.get(schema.format)
     if kind is None:
         raise TabulonError("column %r has a type this module cannot take: %r"
                            % (name, schema.format))
     if kind == NULL:
         return Column(name, kind, None, None)
+    if kind == MIXED:
+        return _mixed(numpy, name, schema, array, offset, length)
     offset += array.offset
     buffers = array.buffers
     valid = _bits(numpy, buffers[0], offset, length) if buffers[0] else None
@@ -144,8 +200,12 @@ def _column(numpy, schema, array, offset, length):
         values = _bits(numpy, buffers[1], offset, length)
     elif kind == NUMBER:
         values = _memory(numpy, buffers[1], ctypes.c_double, offset + length)[offset:].copy()
-    elif kind == TIMESTAMP:
+    elif kind in (INTEGER, TIMESTAMP, DURATION, TIME):
         values = _memory(numpy, buffers[1], ctypes.c_int64, offset + length)[offset:].copy()
+    elif kind in (TEXT, ERROR) and schema.format == b"u":  # a mixed column's plain strings
+        values = _strings(numpy, array, offset, length)
+        if valid is not None:
+            values[~valid] = None
     else:
         if not schema.dictionary or not array.dictionary or schema.dictionary[0].format != b"u":
             raise TabulonError("text column %r comes without its UTF-8 dictionary" % name)
@@ -160,6 +220,7 @@ def _column(numpy, schema, array, offset, length):
             values = strings[indexes]  # each string object shared, not copied
         if valid is not None:
             values[~valid] = None
+        return Column(name, kind, values, valid, strings=strings)
     return Column(name, kind, values, valid)
 
 

@@ -160,10 +160,12 @@ class Workbook:
 
     # ---- reading
 
-    def read_text(self, sheet=None, *, all_dates=False):
+    def read_text(self, sheet=None, *, all_dates=True):
         """The sheet's text exactly as the library renders it: one line per
-        row, every field ended by ";". all_dates: numbers of custom date
-        formats are written as dates too (else only built-in ones)."""
+        row, every field ended by ";". all_dates (the default, as the
+        command-line program writes sheets): numbers of every date format,
+        custom ones too, are written as dates; False: only those of the
+        built-in date formats, as getSheetData writes them."""
         index, name = self._index(sheet)
         handle = self._open_handle()
         status = _library.Status()
@@ -211,7 +213,8 @@ class Workbook:
 
         header = _frame.header_flag(header)
         skip_rows, max_rows = _frame.row_options(skiprows, nrows)
-        options = _arrow.ReadOptions(skip_rows=skip_rows, max_rows=max_rows, header=1 if header else 0)
+        options = _arrow.ReadOptions(skip_rows=skip_rows, max_rows=max_rows, header=1 if header else 0,
+                                     flags=_arrow.READ_KINDS)
         rows, columns = self.read_columns(sheet, options)
         return _frame.to_frame(pandas, numpy, rows, columns, header, dtype)
 

@@ -143,9 +143,13 @@ class OpenWorkbook(unittest.TestCase):
     def test_all_dates(self):
         path = os.path.join(self.dir, "dates.xlsx")
         write_book(path, {"D": [[("custom", 45000.5), ("date", 45000)]]})
+        # Every date format written as a date, as the command-line program does;
+        # all_dates=False keeps getSheetData's rule (built-in formats only).
         with tabulon.open(path) as book:
-            self.assertEqual(book.read_text(), "45000.5;2023-03-15 00:00:00;\n")
-            self.assertEqual(book.read_text(all_dates=True), "2023-03-15 12:00:00;2023-03-15 00:00:00;\n")
+            self.assertEqual(book.read_text(), "2023-03-15 12:00:00;2023-03-15 00:00:00;\n")
+            self.assertEqual(book.read_sheet(), [["2023-03-15 12:00:00", "2023-03-15 00:00:00"]])
+            self.assertEqual(book.read_text(all_dates=False), "45000.5;2023-03-15 00:00:00;\n")
+        self.assertEqual(tabulon.read_sheet(path), [["2023-03-15 12:00:00", "2023-03-15 00:00:00"]])
 
     def test_sheets_without_cells_of_their_own(self):
         path = os.path.join(self.dir, "partless.xlsx")

@@ -17,7 +17,7 @@ import zipfile
 from xml.sax.saxutils import escape, quoteattr
 
 import tabulon
-from tabulon import _arrow, _library
+from tabulon import _arrow, _frame, _library
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.environ.get("TABULON_SOURCE_DIR", os.path.join(HERE, os.pardir, os.pardir))
@@ -493,6 +493,55 @@ class ArrowColumns(unittest.TestCase):
         # The index under a missing value (99) is never looked up.
         self.assertEqual(taken[4].values.tolist(), ["ab", "Åsa!", None, "Åsa!"])
 
+    def test_integers_durations_times_and_mixed_cells(self):
+        int64 = lambda *v: numpy.array(v, "int64").tobytes()
+        strings = lambda *texts: self.array(len(texts), [
+            None, numpy.cumsum([0] + [len(t.encode()) for t in texts]).astype("int32").tobytes(),
+            "".join(texts).encode()])
+        kinds = [b"n", b"b", b"g", b"tsu:", b"tDu", b"ttu", b"u", b"u"]
+        names = [b"null", b"boolean", b"number", b"datetime", b"duration", b"time", b"text", b"error"]
+        parts = [self.array(2, []), self.array(1, [None, bytes([1])]),
+                 self.array(2, [None, numpy.array([2.5, -1.0]).tobytes()]),
+                 self.array(1, [None, int64(86_400_000_000)]), self.array(0, [None, b""]),
+                 self.array(0, [None, b""]), strings("a", "Åb"), strings("#N/A")]
+        # Rows: 2.5, missing, "Åb", #N/A, true, -1, date, "a"; the struct starts at row 1.
+        union = self.array(8, [None, numpy.array([2, 0, 6, 7, 1, 2, 3, 6], "int8").tobytes(),
+                               numpy.array([0, 1, 1, 0, 0, 1, 0, 0], "int32").tobytes()],
+                           children=parts)
+        columns = [
+            (self.schema(b"l", b"whole"), self.array(8, [None, int64(*range(8))])),
+            (self.schema(b"tDu", b"elapsed"), self.array(8, [None, int64(*[3_600_000_000 * i for i in range(8)])])),
+            (self.schema(b"ttu", b"clock"), self.array(8, [None, int64(*[60_000_000 * i for i in range(8)])])),
+            (self.schema(b"+ud:0,1,2,3,4,5,6,7", b"mixed",
+                         children=[self.schema(k, n) for k, n in zip(kinds, names)]), union),
+        ]
+        schema = self.schema(b"+s", children=[s for s, _ in columns])
+        array = self.array(7, [None], offset=1, children=[a for _, a in columns])
+        rows, taken = _arrow.take_columns(numpy, schema, array)
+        self.assertEqual([c.kind for c in taken], ["integer", "duration", "time", "mixed"])
+        self.assertEqual(taken[0].values.tolist(), list(range(1, 8)))
+        mixed = taken[3]
+        self.assertEqual([_arrow.MIXED_KINDS[c] for c in mixed.codes.tolist()],
+                         ["null", "text", "error", "bool", "number", "timestamp", "text"])
+        # Cell values as pandas' readers hold them: "" for none, NaN for an error.
+        cells = ["NaN" if missing(v) and v != "" else v
+                 for v in _frame.cell_objects(numpy, mixed, rows).tolist()]
+        self.assertEqual(cells, ["", "Åb", "NaN", True, -1, datetime.datetime(1970, 1, 2), "a"])
+        frame = _frame.to_frame(pandas, numpy, rows, taken, True, None)
+        self.assertEqual(str(frame["elapsed"].dtype), "timedelta64[ns]")
+        self.assertEqual(frame["clock"].tolist()[:2], [datetime.time(0, 1), datetime.time(0, 2)])
+        self.assertEqual(str(frame["whole"].dtype), "float64")
+        # More than one kind: text as the sheet text writes it, the error missing.
+        self.assertEqual(frame["mixed"].tolist(),
+                         [None, "Åb", None, "1", "-1", "1970-01-02 00:00:00", "a"])
+        for bad_union, message in [
+            (self.schema(b"+ud:0,1,2,3,4,5,6,7", b"m", children=[self.schema(b"n")]), "has 1 kinds"),
+        ]:
+            with self.subTest(message=message), self.assertRaises(tabulon.TabulonError) as caught:
+                _arrow.take_columns(numpy, self.schema(b"+s", children=[bad_union]),
+                                    self.array(1, [None], children=[self.array(1, [None, b"\0", b"\0\0\0\0"])]))
+            self.assertIn(message, str(caught.exception))
+
     def test_what_cannot_be_taken(self):
         for schema, array, message in [
             (self.schema(b"+s", children=[self.schema(b"z", b"odd")]),
@@ -797,6 +846,26 @@ except tabulon.TabulonError as error:
     print(error)
 # -> README.md: not a workbook: a text file (CSV or other plain text)
 ''',
+    '''\
+import pandas
+import tabulon
+
+book = "examples/sample.xlsx"
+frame = tabulon.read_excel(book)  # was: pandas.read_excel(book)
+pandas.testing.assert_frame_equal(frame, pandas.read_excel(book, engine="openpyxl"))
+print(list(frame.dtypes.astype(str)))
+# -> ['datetime64[ns]', 'object', 'object', 'float64', 'float64', 'float64']
+units = tabulon.read_excel(book, index_col="Date", usecols="A,D")
+print(units["Units"].idxmax(), units["Units"].max())
+# -> 2024-01-02 00:00:00 800.0
+with tabulon.ExcelFile(book) as workbook:  # opened once for all its sheets
+    names = workbook.sheet_names
+    sheets = workbook.parse(None, usecols="A:B", nrows=2)  # None: every worksheet
+print(names)
+# -> ['Sales', 'Übersicht', 'Notes']
+print({name: sheet.shape for name, sheet in sheets.items()})
+# -> {'Sales': (2, 2), 'Übersicht': (2, 2), 'Notes': (2, 1)}
+''',
 ]
 # The README's check that an installed module works.
 README_INSTALLED_CHECK = "import tabulon; print(tabulon.version())"
@@ -806,7 +875,7 @@ class ReadmeDraft(unittest.TestCase):
     def test_examples(self):
         for block in README_EXAMPLES:
             with self.subTest(block=block.splitlines()[2]):
-                if "read_frame" in block and pandas is None:
+                if ("read_frame" in block or "read_excel" in block) and pandas is None:
                     continue  # pandas is optional
                 result = python(block, cwd=SOURCE)
                 self.assertEqual(result.returncode, 0, result.stderr)
