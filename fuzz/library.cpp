@@ -55,7 +55,7 @@ constexpr const char kUnion[] = "+ud:0,1,2,3,4,5,6,7";
 
 bool present(const ArrowSchema& schema, const ArrowArray& array, std::int64_t i) {
   if (std::strcmp(schema.format, "n") == 0) return false;
-  if (std::strcmp(schema.format, kUnion) == 0) return static_cast<const std::int8_t*>(array.buffers[1])[i] != 0;
+  if (std::strcmp(schema.format, kUnion) == 0) return static_cast<const std::int8_t*>(array.buffers[0])[i] != 0;
   const auto* validity = static_cast<const std::uint8_t*>(array.buffers[0]);
   return validity == nullptr || (validity[i >> 3] >> (i & 7) & 1);
 }
@@ -85,10 +85,9 @@ std::size_t rowsWithValues(const ArrowSchema& schema, const ArrowArray& array) {
       } else if (isFormat("g") || isFormat("tsu:") || isFormat("l") || isFormat("tDu") || isFormat("ttu")) {
         touch = static_cast<const std::uint8_t*>(a.buffers[1])[8 * i + 7];
       } else if (isFormat(kUnion)) {
-        require(a.n_buffers == 3 && a.buffers[0] == nullptr && a.n_children == 8 && s.n_children == 8,
-                "a union column's layout is wrong");
-        const std::int8_t code = static_cast<const std::int8_t*>(a.buffers[1])[i];
-        const std::int32_t at = static_cast<const std::int32_t*>(a.buffers[2])[i];
+        require(a.n_buffers == 2 && a.n_children == 8 && s.n_children == 8, "a union column's layout is wrong");
+        const std::int8_t code = static_cast<const std::int8_t*>(a.buffers[0])[i];
+        const std::int32_t at = static_cast<const std::int32_t*>(a.buffers[1])[i];
         require(code > 0 && code < 8 && at >= 0 && at < a.children[code]->length,
                 "a union cell points outside its child");
         const ArrowArray& child = *a.children[code];

@@ -175,9 +175,10 @@ const char* getSheetText(const char* sheet_name, unsigned flags);
  *             ("ttu"), 6 text ("u"), 7 error text ("u", "#N/A", "#DIV/0!")
  *           and it always has these eight children, in this order, named
  *           "null", "boolean", "number", "datetime", "duration", "time",
- *           "text", "error". Buffers: NULL (a union has no validity
- *           bitmap: a missing cell is kind 0), int8 type ids, int32 offsets
- *           into the child of the cell's kind; the children have no nulls
+ *           "text", "error". Two buffers, as the columnar format has a
+ *           dense union: int8 type ids and int32 offsets into the child of
+ *           the cell's kind (a union has no validity bitmap: a missing cell
+ *           is kind 0); the children have no nulls
  *           and hold their kind's cells in row order.
  *
  * Why a dense union with fixed children: each cell keeps its own kind and

@@ -158,8 +158,9 @@ def _mixed(numpy, name, schema, array, offset, length):
             raise TabulonError("kind %d of mixed column %r is %r, not %r"
                                % (i, name, schema.children[i][0].format, wanted))
     offset += array.offset
-    codes = _memory(numpy, array.buffers[1], ctypes.c_int8, offset + length)[offset:].copy()
-    offsets = _memory(numpy, array.buffers[2], ctypes.c_int32, offset + length)[offset:]
+    # A dense union has no validity buffer: type ids, then offsets.
+    codes = _memory(numpy, array.buffers[0], ctypes.c_int8, offset + length)[offset:].copy()
+    offsets = _memory(numpy, array.buffers[1], ctypes.c_int32, offset + length)[offset:]
     offsets = offsets.astype(numpy.int64)
     parts = [None] * len(MIXED_KINDS)
     present = numpy.unique(codes).tolist() if length else []

@@ -505,7 +505,7 @@ class ArrowColumns(unittest.TestCase):
                  self.array(1, [None, int64(86_400_000_000)]), self.array(0, [None, b""]),
                  self.array(0, [None, b""]), strings("a", "Åb"), strings("#N/A")]
         # Rows: 2.5, missing, "Åb", #N/A, true, -1, date, "a"; the struct starts at row 1.
-        union = self.array(8, [None, numpy.array([2, 0, 6, 7, 1, 2, 3, 6], "int8").tobytes(),
+        union = self.array(8, [numpy.array([2, 0, 6, 7, 1, 2, 3, 6], "int8").tobytes(),
                                numpy.array([0, 1, 1, 0, 0, 1, 0, 0], "int32").tobytes()],
                            children=parts)
         columns = [

@@ -163,7 +163,8 @@ std::unique_ptr<ArrowArray> exportColumn(Column&& column, std::int64_t rows) {
       holder->buffers = {validity, dataOf(c.offsets.data()), dataOf(c.characters.data())};
       break;
     case ColumnType::Union:
-      holder->buffers = {nullptr, dataOf(c.typeIds.data()), dataOf(c.unionOffsets.data())};
+      // No validity buffer: a union has none in the columnar format.
+      holder->buffers = {dataOf(c.typeIds.data()), dataOf(c.unionOffsets.data())};
       for (Column& member : c.children) {
         const std::int64_t length = member.length;
         holder->children.push_back(exportColumn(std::move(member), length));

@@ -167,8 +167,8 @@ KIND_OF_FORMAT = {"b": 1, "g": 2, "l": 2, "tsu:": 3, "tDu": 4, "ttu": 5, "i": 6,
 def decode_union(schema, array):
     """Per row (kind code, value), or None for a missing cell."""
     n = array.length
-    codes = struct.unpack("<%db" % n, buffer_bytes(array, 1, n))
-    offsets = struct.unpack("<%di" % n, buffer_bytes(array, 2, 4 * n))
+    codes = struct.unpack("<%db" % n, buffer_bytes(array, 0, n))
+    offsets = struct.unpack("<%di" % n, buffer_bytes(array, 1, 4 * n))
     children = [decode_column(schema.children[k].contents, array.children[k].contents)[2]
                 for k in range(schema.n_children)]
     return [None if c == 0 else (c, children[c][o]) for c, o in zip(codes, offsets)]
