@@ -1,0 +1,236 @@
+# read_excel(), read_xlsx() and excel_sheets(): readxl's functions of those
+# names, argument by argument, on tabulon's reader.
+
+readxl_progress <- function() {
+  isTRUE(getOption("readxl.show_progress", TRUE)) && interactive()
+}
+
+excel_sheets <- function(path) {
+  call <- sys.call()
+  source <- readxl_source(path, call)
+  worksheet_names(source, source_label(path), call)
+}
+
+read_excel <- function(path, sheet = NULL, range = NULL, col_names = TRUE, col_types = NULL,
+                       na = "", trim_ws = TRUE, skip = 0, n_max = Inf,
+                       guess_max = min(1000, n_max), progress = readxl_progress(),
+                       .name_repair = "unique") {
+  call <- sys.call()
+  check_format(path, call)
+  guess_given <- !missing(guess_max)
+  read_frame_readxl(path, sheet, range, col_names, col_types, na, trim_ws, skip, n_max,
+                    guess_max, guess_given, .name_repair, call)
+}
+
+read_xlsx <- function(path, sheet = NULL, range = NULL, col_names = TRUE, col_types = NULL,
+                      na = "", trim_ws = TRUE, skip = 0, n_max = Inf,
+                      guess_max = min(1000, n_max), progress = readxl_progress(),
+                      .name_repair = "unique") {
+  call <- sys.call()
+  guess_given <- !missing(guess_max)
+  read_frame_readxl(path, sheet, range, col_names, col_types, na, trim_ws, skip, n_max,
+                    guess_max, guess_given, .name_repair, call)
+}
+
+# A path that must exist, as readxl says it; raw vectors and workbooks pass.
+readxl_source <- function(path, call, owner = parent.frame()) {
+  if (is.character(path) && length(path) == 1 && !is.na(path) && nzchar(path) &&
+      !file.exists(path.expand(path))) {
+    raise(sprintf("`path` does not exist: %s", sQuote(path)), "tabulon_file_error", call,
+          path = path)
+  }
+  as_source(path, call, owner)
+}
+
+# read_excel() reads the formats read_xlsx() reads, and says so for others:
+# known by the extension, else (or for a raw vector) by the first bytes.
+check_format <- function(path, call) {
+  if (inherits(path, "tabulon_workbook")) return(invisible())
+  if (is.character(path) && length(path) == 1 && !is.na(path)) {
+    extension <- tolower(tools::file_ext(path))
+    if (extension %in% c("xlsx", "xlsm", "xltx", "xltm")) return(invisible())
+    if (!file.exists(path.expand(path))) return(invisible())  # said by readxl_source
+    if (extension == "xls") {
+      raise(sprintf("%s is an .xls workbook (the binary format before 2007): tabulon reads .xlsx and .xlsm workbooks only",
+                    path), "tabulon_format_error", call, path = path)
+    }
+    bytes <- readBin(path.expand(path), "raw", 8)
+  } else if (is.raw(path)) {
+    bytes <- path[seq_len(min(8, length(path)))]
+  } else {
+    return(invisible())
+  }
+  zip <- as.raw(c(0x50, 0x4b, 0x03, 0x04))
+  ole <- as.raw(c(0xd0, 0xcf, 0x11, 0xe0, 0xa1, 0xb1, 0x1a, 0xe1))
+  if (length(bytes) >= 4 && identical(bytes[1:4], zip)) return(invisible())
+  what <- if (length(bytes) == 8 && identical(bytes, ole)) {
+    "an .xls workbook (the binary format before 2007)"
+  } else {
+    "not an .xlsx workbook (it is not a zip archive)"
+  }
+  raise(sprintf("%s is %s: tabulon reads .xlsx and .xlsm workbooks only", source_label(path),
+                what), "tabulon_format_error", call,
+        path = if (is.character(path)) path else NULL)
+}
+
+# A count argument as readxl checks it: one whole number from 0, Inf allowed
+# where given.
+readxl_count <- function(value, what, call) {
+  ok <- is.numeric(value) && length(value) == 1 && !is.na(value) && value >= 0
+  if (!ok) raise(sprintf("`%s` must be a positive integer", what), "tabulon_argument_error", call)
+  if (is.finite(value)) value <- floor(value)
+  as.double(value)
+}
+
+# Which sheet: a name, or a position among the worksheets.
+resolve_sheet <- function(sheet, sheets, call) {
+  if (is.null(sheet)) sheet <- 1
+  if (length(sheet) != 1) raise("`sheet` must have length 1", "tabulon_argument_error", call)
+  if (is.na(sheet)) raise("`sheet` must not be NA", "tabulon_argument_error", call)
+  if (is.character(sheet)) {
+    if (!sheet %in% sheets) {
+      raise(sprintf("Sheet '%s' not found", sheet), "tabulon_sheet_error", call,
+            sheet = sheet, sheets = sheets)
+    }
+    return(list(name = sheet, position = match(sheet, sheets)))
+  }
+  if (!is.numeric(sheet)) {
+    raise("`sheet` must be either an integer or a string.", "tabulon_argument_error", call)
+  }
+  if (sheet < 1) raise("`sheet` must be positive", "tabulon_argument_error", call)
+  position <- floor(sheet)
+  if (position > length(sheets)) {
+    raise(sprintf("Can't retrieve sheet in position %d, only %d sheet(s) found.", position,
+                  length(sheets)), "tabulon_sheet_error", call, sheet = sheet, sheets = sheets)
+  }
+  list(name = sheets[[position]], position = position)
+}
+
+read_frame_readxl <- function(path, sheet, range, col_names, col_types, na, trim_ws, skip,
+                              n_max, guess_max, guess_given, name_repair, call) {
+  label <- source_label(path)
+  source <- readxl_source(path, call)
+  load_library(call)
+
+  # A range names its own sheet and takes precedence over skip and n_max.
+  limits <- c(0, 0, 0, 0)
+  if (!is.null(range)) {
+    parsed <- parse_range(range, call)
+    if (!is.null(parsed$sheet)) sheet <- parsed$sheet
+    limits <- parsed$limits
+  }
+  if (!(is.logical(col_names) && length(col_names) == 1 && !is.na(col_names)) &&
+      !is.character(col_names)) {
+    raise("`col_names` must be TRUE, FALSE or a character vector", "tabulon_argument_error", call)
+  }
+  if (!is.character(na)) {
+    raise(sprintf("Invalid input type, expected 'character' actual '%s'", typeof(na)),
+          "tabulon_argument_error", call)
+  }
+  if (!(is.logical(trim_ws) && length(trim_ws) == 1 && !is.na(trim_ws))) {
+    raise("`trim_ws` must be either TRUE or FALSE", "tabulon_argument_error", call)
+  }
+  skip <- readxl_count(skip, "skip", call)
+  n_max <- readxl_count(n_max, "n_max", call)
+  guess_max <- readxl_count(guess_max, "guess_max", call)
+  if (!is.null(col_types)) check_col_types(col_types, call)
+
+  sheets <- worksheet_names(source, label, call)
+  chosen <- resolve_sheet(sheet, sheets, call)
+  header <- isTRUE(col_names)
+  if (!is.null(range)) {
+    skip <- 0
+    n_max <- Inf
+  }
+  columns <- read_columns(source, label, chosen$name, header, skip, n_max, limits,
+                          SKIP_FROM_FIRST_ROW + READ_KINDS, call)
+  rows <- attr(columns, "rows")
+  attr(columns, "rows") <- NULL
+  # Without a header row nothing at all was read: no columns either.
+  if (rows == 0 && !header) columns <- columns[0]
+  width <- length(columns)
+
+  # Where each cell is, for the warnings: a range gives the first row and
+  # column; otherwise the columns are read once more, by their letters.
+  where <- new.env(parent = emptyenv())
+  where$first_row <- if (limits[[1]] > 0) limits[[1]] else skip + 1
+  where$first_row <- where$first_row + header
+  where$letters <- function() {
+    if (is.null(where$cached)) {
+      if (limits[[3]] > 0) {
+        where$cached <- column_letters(limits[[3]] + seq_len(width) - 1)
+      } else {
+        plain <- read_columns(source, label, chosen$name, FALSE, skip, 0, limits,
+                              SKIP_FROM_FIRST_ROW, call)
+        where$cached <- names(plain)
+      }
+    }
+    where$cached
+  }
+
+  types <- if (is.null(col_types)) rep("guess", width) else col_types
+  if (length(types) == 1) types <- rep(types, width)
+  if (length(types) != width) {
+    raise(sprintf("Sheet %d has %d columns, but `col_types` has length %d.", chosen$position,
+                  width, length(types)), "tabulon_argument_error", call)
+  }
+  types[types == "blank"] <- "skip"
+  kept <- types != "skip"
+
+  names <- names(columns)
+  if (is.character(col_names)) {
+    if (length(col_names) != width && length(col_names) != sum(kept)) {
+      raise(sprintf("Sheet %d has %d columns (%d unskipped), but `col_names` has length %d.",
+                    chosen$position, width, sum(kept), length(col_names)),
+            "tabulon_argument_error", call)
+    }
+    names <- if (length(col_names) == width) col_names[kept] else col_names
+  } else if (header) {
+    names <- names[kept]
+  } else {
+    names <- rep("", sum(kept))
+  }
+  if (trim_ws && header) names <- trimws(names)
+
+  system <- NULL
+  date_system <- function() {
+    if (is.null(system)) system <<- workbook_date_system(path)
+    system
+  }
+  out <- vector("list", sum(kept))
+  j <- 0
+  for (i in which(kept)) {
+    j <- j + 1
+    out[[j]] <- readxl_column(columns[[i]], types[[i]], na, trim_ws,
+                              if (guess_given) guess_max else Inf, i, where, date_system)
+  }
+  names <- vctrs::vec_as_names(as.character(names), repair = name_repair,
+                               repair_arg = ".name_repair", call = call)
+  names(out) <- names
+  tibble::new_tibble(out, nrow = as.integer(rows))
+}
+
+check_col_types <- function(col_types, call) {
+  known <- c("skip", "guess", "logical", "numeric", "date", "text", "list", "blank")
+  if (!is.character(col_types) || !length(col_types) || anyNA(col_types)) {
+    raise("`col_types` must be a character vector", "tabulon_argument_error", call)
+  }
+  bad <- which(!col_types %in% known)
+  if (length(bad)) {
+    raise(paste0("Illegal column type: ", paste(sprintf("'%s' [%d]", col_types[bad], bad),
+                                                 collapse = ", ")),
+          "tabulon_argument_error", call)
+  }
+}
+
+# 1904 or 1900: the date system of a workbook file, from its workbook part.
+# Only a file can be looked at without the library; other sources say 1900.
+workbook_date_system <- function(path) {
+  if (!is.character(path)) return(1900)
+  text <- tryCatch({
+    connection <- unz(path.expand(path), "xl/workbook.xml")
+    on.exit(close(connection))
+    paste(readLines(connection, warn = FALSE), collapse = "")
+  }, error = function(e) "", warning = function(w) "")
+  if (grepl("date1904=\"(1|true)\"", text)) 1904 else 1900
+}
