@@ -118,7 +118,8 @@ coerce_cells <- function(cells, type, column, where, date_system) {
     logical = {
       out <- rep(NA, n)
       out[kind == KIND_BOOLEAN] <- cells$flag[kind == KIND_BOOLEAN]
-      out[kind == KIND_NUMBER] <- cells$number[kind == KIND_NUMBER] != 0
+      # readxl takes the integer part: 0.1 is FALSE.
+      out[kind == KIND_NUMBER] <- trunc(cells$number[kind == KIND_NUMBER]) != 0
       text <- which(kind == KIND_TEXT)
       value <- as.logical(cells$text[text])
       out[text] <- value
@@ -177,10 +178,10 @@ coerce_cells <- function(cells, type, column, where, date_system) {
     text = {
       out <- rep(NA_character_, n)
       out[kind == KIND_TEXT] <- cells$text[kind == KIND_TEXT]
-      out[kind == KIND_NUMBER] <- as.character(cells$number[kind == KIND_NUMBER])
+      out[kind == KIND_NUMBER] <- number_text(cells$number[kind == KIND_NUMBER])
       out[kind == KIND_BOOLEAN] <- ifelse(cells$flag[kind == KIND_BOOLEAN], "TRUE", "FALSE")
-      out[is_date] <- as.character(date_serial(cells$number[is_date], kind[is_date],
-                                               date_system()))
+      out[is_date] <- number_text(date_serial(cells$number[is_date], kind[is_date],
+                                              date_system()))
       out
     },
     list = {
@@ -195,6 +196,15 @@ coerce_cells <- function(cells, type, column, where, date_system) {
       }
       out
     })
+}
+
+# Numbers as text the way a sheet stores them: whole numbers in full,
+# others in the shortest form that reads back the same (up to 15 digits).
+number_text <- function(x) {
+  whole <- !is.na(x) & x == trunc(x) & abs(x) < 1e21
+  out <- as.character(x)
+  out[whole] <- sprintf("%.0f", x[whole])
+  out
 }
 
 # The serial number of date-time cells (seconds since 1970) and of

@@ -29,6 +29,13 @@ DURATION, TIME_OF_DAY = ("style", 3), ("style", 4)  # [h]:mm:ss and hh:mm:ss
 strings = []
 
 
+def number(value):
+    """A number as a spreadsheet program stores it: no ".0" on integers."""
+    if isinstance(value, float) and value.is_integer() and abs(value) < 1e21:
+        return "%d" % value
+    return repr(value)
+
+
 def cell(ref, value):
     """str: shared string; ("inline", str); bool; (style, serial); number."""
     if isinstance(value, bool):
@@ -44,8 +51,8 @@ def cell(ref, value):
     if isinstance(value, tuple) and value[0] == "inline":
         return '<c r="%s" t="inlineStr"><is><t>%s</t></is></c>' % (ref, escape(value[1]))
     if isinstance(value, tuple):
-        return '<c r="%s" s="%d"><v>%r</v></c>' % (ref, value[0][1], value[1])
-    return '<c r="%s"><v>%r</v></c>' % (ref, value)
+        return '<c r="%s" s="%d"><v>%s</v></c>' % (ref, value[0][1], number(value[1]))
+    return '<c r="%s"><v>%s</v></c>' % (ref, number(value))
 
 
 def sheet(rows, first_column="A"):
@@ -159,7 +166,7 @@ def readxl_sheets():
                 ("error", "#DIV/0!"), None, " ", "no", (DURATION, 30), (TIME_OF_DAY, 0.75)],
             5: [1e15, 4, (DATE, 1), False, ("formula text", "f"), None, None, 2, "text", None,
                 "-", " 7 ", None, None],
-            6: [0.1, 5, (DATE, 60), True, "TRUE", 5, 1, True, 2, None, "x ", "x", None, None],
+            6: [0.1, 5, (DATE, 59), True, "TRUE", 5, 1, True, 2, None, "x ", "x", None, None],
         })),
         # Repeated, empty and awkward names.
         ("Names", sheet({1: ["a", None, "a", "b c", "...5", "", "1"], 2: [1, 2, 3, 4, 5, 6, 7]})),

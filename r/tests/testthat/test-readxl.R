@@ -22,6 +22,11 @@ outcome <- function(f) {
 expect_same_as_readxl <- function(path, arguments, label = deparse(arguments)) {
   ours <- outcome(function() do.call(tabulon::read_excel, c(list(path), arguments)))
   theirs <- outcome(function() do.call(readxl::read_excel, c(list(path), arguments)))
+  if (inherits(theirs$value, "failed")) {
+    # Both refuse (name repair that finds names it cannot accept).
+    expect_s3_class(ours$value, "failed")
+    return(invisible())
+  }
   expect_false(inherits(ours$value, "failed"), label = paste(label, ours$value))
   expect_identical(ours$value, theirs$value, label = label)
   expect_identical(sort(ours$warnings), sort(theirs$warnings), label = paste(label, "warnings"))
@@ -62,7 +67,14 @@ test_that("sheets of one column type each match readxl", {
     list(sheet = "Names", .name_repair = "minimal"),
     list(sheet = "Names", .name_repair = "universal"),
     list(sheet = "Names", .name_repair = "check_unique"),
-    list(sheet = "Names", .name_repair = toupper))
+    list(sheet = "Names", .name_repair = toupper),
+    list(sheet = "Kinds", col_types = c("numeric", "numeric", "numeric", "numeric", "numeric",
+                                        rep("skip", 9))),
+    list(sheet = "Kinds", col_types = c("text", "text", "text", "text", "text", rep("skip", 9))),
+    list(sheet = "Kinds", col_types = c("date", "date", "skip", "date", "date", rep("skip", 9))),
+    list(sheet = "Kinds", col_types = c(rep("logical", 2), "skip", "logical", "logical",
+                                        rep("skip", 9))),
+    list(sheet = "Kinds", col_types = c(rep("list", 5), rep("skip", 9))))
   for (arguments in cases) expect_same_as_readxl(path, arguments)
 })
 
@@ -81,7 +93,7 @@ test_that("mixed columns, na, trim_ws and guess_max match readxl", {
     list(sheet = "Kinds", col_types = "date"),
     list(sheet = "Kinds", col_types = "list"),
     list(sheet = "Kinds", col_types = c("numeric", "text", "text", "numeric", "logical",
-                                        rep("skip", 9))
+                                        rep("skip", 9))))
   for (arguments in cases) expect_same_as_readxl(path, arguments)
 })
 
