@@ -11,6 +11,9 @@ Rscript -e 'quit(status = !requireNamespace("testthat", quietly = TRUE))' ||
 [ $# -ge 1 ] && export TABULON_LIBRARY=$1
 library=$(mktemp -d)
 trap 'rm -rf "$library"' EXIT
+# The C glue is held to the repository's warnings.
+printf 'CFLAGS += -Wall -Wextra -Werror\n' > "$library/Makevars"
+export R_MAKEVARS_USER=$library/Makevars
 if ! R CMD INSTALL --no-test-load -l "$library" "$here" >"$library/install.log" 2>&1; then
   cat "$library/install.log" >&2
   exit 1

@@ -82,7 +82,7 @@ read_sheet <- function(path, sheet = 1, col_names = TRUE, skip = 0, n_max = Inf)
   } else if (isTRUE(col_names)) {
     names(columns) <- repair_names(names(columns))
   } else {
-    names(columns) <- paste0("...", seq_along(columns))
+    names(columns) <- sprintf("...%d", seq_along(columns))
   }
   as_frame(columns, rows)
 }

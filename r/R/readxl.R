@@ -8,6 +8,7 @@ readxl_progress <- function() {
 excel_sheets <- function(path) {
   call <- sys.call()
   source <- readxl_source(path, call)
+  load_library(call)
   worksheet_names(source, source_label(path), call)
 }
 
