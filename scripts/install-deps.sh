@@ -6,7 +6,8 @@ packages=(build-essential cmake pkg-config libzip-dev libisal-dev zlib1g-dev
           libgtest-dev libbenchmark-dev python3 python3-pandas python3-openpyxl
           python3-numpy python3-dask python3-distributed xlsx2csv
           clang libclang-rt-14-dev
-          r-base-dev r-cran-testthat r-cran-tibble r-cran-readxl)
+          r-base-dev r-cran-testthat r-cran-tibble r-cran-vctrs r-cran-readxl
+          r-cran-cellranger)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
