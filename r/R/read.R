@@ -89,7 +89,8 @@ read_sheet <- function(path, sheet = 1, col_names = TRUE, skip = 0, n_max = Inf)
 
 # A column of the cell kinds as one of read_sheet's types: times of day as
 # date-times on 1899-12-31 (as readxl gives them), durations as difftime,
-# error cells missing; a column mixing kinds as text.
+# error cells missing; a column mixing kinds as text (booleans "1" and "0",
+# as the sheet text writes them).
 plain_column <- function(x) {
   if (inherits(x, "hms")) return(.POSIXct(unclass(x) - 2209075200, tz = "UTC"))
   if (!inherits(x, "tabulon_cells")) return(x)
@@ -106,9 +107,9 @@ plain_column <- function(x) {
     return(value)
   }
   text <- x$text
-  text[kind == 1L] <- ifelse(x$flag[kind == 1L], "TRUE", "FALSE")
+  text[kind == 1L] <- ifelse(x$flag[kind == 1L], "1", "0")
   text[kind == 2L] <- as.character(x$number[kind == 2L])
-  text[kind == 3L] <- format(.POSIXct(x$number[kind == 3L], tz = "UTC"))
+  text[kind == 3L] <- format(.POSIXct(x$number[kind == 3L], tz = "UTC"), "%Y-%m-%d %H:%M:%S")
   text[kind == 4L | kind == 5L] <- as.character(x$number[kind == 4L | kind == 5L] / 86400)
   text[kind == 0L] <- NA
   text

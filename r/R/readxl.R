@@ -161,7 +161,7 @@ read_frame_readxl <- function(path, sheet, range, col_names, col_types, na, trim
       if (limits[[3]] > 0) {
         where$cached <- column_letters(limits[[3]] + seq_len(width) - 1)
       } else {
-        plain <- read_columns(source, label, chosen$name, FALSE, skip, 0, limits,
+        plain <- read_columns(source, label, chosen$name, FALSE, skip, n_max + header, limits,
                               SKIP_FROM_FIRST_ROW, call)
         where$cached <- names(plain)
       }

@@ -42,9 +42,9 @@ tabulon_library()
   formats (\code{[h]:mm:ss}) are \code{difftime} in seconds, times of day
   (\code{hh:mm:ss} on a serial below 1) are \code{POSIXct} on 1899-12-31 as
   readxl gives them, error cells (\code{#N/A}, \code{#DIV/0!}) are
-  \code{NA}, and a column mixing kinds is character with booleans as
-  \code{"TRUE"}/\code{"FALSE"}, numbers in R's shortest form and date-times
-  as \code{"\%Y-\%m-\%d \%H:\%M:\%S"}.
+  \code{NA}, a cell holding empty text is \code{""}, and a column mixing
+  kinds is character with booleans as \code{"1"}/\code{"0"}, numbers in R's
+  shortest form and date-times as \code{"\%Y-\%m-\%d \%H:\%M:\%S"}.
 
   For readxl's arguments and rules (\code{skip} counted from the sheet's
   first row, ranges, \code{col_types}, \code{na}) use
