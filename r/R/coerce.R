@@ -22,8 +22,7 @@ readxl_column <- function(x, type, na, trim_ws, guess_max, column, where, date_s
   na_numbers <- any(!is.na(suppressWarnings(as.numeric(na))))
   if (!inherits(x, "tabulon_cells") && !limited && !na_numbers) {
     if (is.character(x)) {
-      if (trim_ws) x <- trimws(x)
-      x[x %in% na | !nzchar(x)] <- NA
+      x <- clean_text(x, na, trim_ws)
       if (type %in% c("guess", "text") && (type == "text" || !all(is.na(x)))) return(x)
     } else if (is.double(x) && is.null(attributes(x))) {
       if (type %in% c("guess", "numeric")) return(x)
@@ -74,8 +73,8 @@ as_cells <- function(x) {
 missing_cells <- function(cells, na, trim_ws) {
   kind <- cells$kind
   text <- kind == KIND_TEXT
-  if (trim_ws) cells$text[text] <- trimws(cells$text[text])
-  blank <- kind == KIND_ERROR | (text & (cells$text %in% na | !nzchar(cells$text)))
+  cells$text[text] <- clean_text(cells$text[text], na, trim_ws)
+  blank <- kind == KIND_ERROR | (text & is.na(cells$text))
   if (length(na)) {
     numbers <- kind %in% c(KIND_NUMBER, KIND_DATE, KIND_DURATION, KIND_TIME)
     if (any(numbers) && any(!is.na(suppressWarnings(as.numeric(na))))) {
@@ -87,6 +86,10 @@ missing_cells <- function(cells, na, trim_ws) {
   cells$kind[blank] <- KIND_BLANK
   cells
 }
+
+# Text trimmed of spaces, tabs and line ends (when trim_ws), with empty
+# strings and those in na made NA.
+clean_text <- function(x, na, trim_ws) .Call(C_tb_clean_text, x, na, trim_ws)
 
 # readxl's guess: the widest of the kinds present, in the order blank <
 # logical < date < numeric < text.

@@ -112,6 +112,13 @@ read_frame_readxl <- function(path, sheet, range, col_names, col_types, na, trim
   label <- source_label(path)
   source <- readxl_source(path, call)
   load_library(call)
+  # The sheet list and the sheet come from one opening of the workbook.
+  if (has_handles() && !inherits(path, "tabulon_workbook")) {
+    pointer <- .Call(C_tb_open, source)
+    if (inherits(pointer, "tabulon_failure")) signal_failure(pointer, label, NULL, call)
+    on.exit(.Call(C_tb_close, pointer), add = TRUE)
+    source <- pointer
+  }
 
   # A range names its own sheet and takes precedence over skip and n_max.
   limits <- c(0, 0, 0, 0)

@@ -479,6 +479,50 @@ static SEXP columns_to_r(const struct ArrowSchema* schema, const struct ArrowArr
   return out;
 }
 
+/* ---- Text cells as readxl reads them ---------------------------------- */
+
+static int is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+/* clean_text(x, na, trim): x with leading and trailing whitespace removed
+ * (when trim), and NA for empty strings and strings in na. Strings left
+ * as they are keep their CHARSXP, so a column needing nothing costs one
+ * pass and no allocation but the result. */
+static SEXP tb_clean_text(SEXP x, SEXP na, SEXP trim) {
+  if (!Rf_isString(x) || !Rf_isString(na)) Rf_error("clean_text takes character vectors");
+  int trimming = Rf_asLogical(trim) == TRUE;
+  R_xlen_t n = XLENGTH(x), missing = XLENGTH(na);
+  SEXP out = PROTECT(Rf_allocVector(STRSXP, n));
+  for (R_xlen_t i = 0; i < n; ++i) {
+    SEXP cell = STRING_ELT(x, i);
+    if (cell == NA_STRING) {
+      SET_STRING_ELT(out, i, NA_STRING);
+      continue;
+    }
+    const char* text = CHAR(cell);
+    size_t length = (size_t)LENGTH(cell);
+    size_t from = 0, to = length;
+    if (trimming) {
+      while (from < to && is_space(text[from])) ++from;
+      while (to > from && is_space(text[to - 1])) --to;
+    }
+    int blank = from == to;
+    for (R_xlen_t k = 0; !blank && k < missing; ++k) {
+      SEXP m = STRING_ELT(na, k);
+      if (m == NA_STRING) continue;
+      blank = (size_t)LENGTH(m) == to - from && memcmp(CHAR(m), text + from, to - from) == 0;
+    }
+    if (blank) {
+      SET_STRING_ELT(out, i, NA_STRING);
+    } else if (from == 0 && to == length) {
+      SET_STRING_ELT(out, i, cell);
+    } else {
+      SET_STRING_ELT(out, i, Rf_mkCharLenCE(text + from, (int)(to - from), Rf_getCharCE(cell)));
+    }
+  }
+  UNPROTECT(1);
+  return out;
+}
+
 /* ---- Workbook objects --------------------------------------------------- */
 
 /* What a workbook object points to: a handle, or (for a library without
@@ -744,7 +788,8 @@ static SEXP tb_is_open(SEXP pointer) {
 static const R_CallMethodDef calls[] = {
     CALL(tb_load, 1),        CALL(tb_version, 0), CALL(tb_has_handles, 0),
     CALL(tb_sheet_names, 1), CALL(tb_read, 7),    CALL(tb_open, 1),
-    CALL(tb_close, 1),       CALL(tb_is_open, 1), {NULL, NULL, 0}};
+    CALL(tb_close, 1),       CALL(tb_is_open, 1), CALL(tb_clean_text, 3),
+    {NULL, NULL, 0}};
 
 void R_init_tabulon(DllInfo* info) {
   R_registerRoutines(info, NULL, calls, NULL, NULL);

@@ -169,7 +169,7 @@ def readxl_sheets():
             6: [0.1, 5, (DATE, 59), True, "TRUE", 5, 1, True, 2, None, "x ", "x", None, None],
         })),
         # Repeated, empty and awkward names.
-        ("Names", sheet({1: ["a", None, "a", "b c", "...5", "", "1"], 2: [1, 2, 3, 4, 5, 6, 7]})),
+        ("Names", sheet({1: ["a", None, "a", " b c ", "...5", "", "1"], 2: [1, 2, 3, 4, 5, 6, 7]})),
         ("Empty", sheet({})),
         ("HeaderOnly", sheet({1: ["x", "y"]})),
         # Values in a block from B2 to E8 with holes, for ranges.

@@ -64,7 +64,7 @@ test_that("sheets of one column type each match readxl", {
     list(sheet = "Grid", col_types = c("skip", "numeric", "guess", "text")),
     list(sheet = "Grid", col_types = c("skip", "numeric", "guess", "skip"),
          col_names = c("b", "c")),
-    list(sheet = "Names", .name_repair = "minimal"),
+    list(sheet = "Names", .name_repair = "minimal"), list(sheet = "Names", trim_ws = FALSE),
     list(sheet = "Names", .name_repair = "universal"),
     list(sheet = "Names", .name_repair = "check_unique"),
     list(sheet = "Names", .name_repair = toupper),
