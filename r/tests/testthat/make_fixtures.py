@@ -171,6 +171,9 @@ def readxl_sheets():
         # Repeated, empty and awkward names.
         ("Names", sheet({1: ["a", None, "a", " b c ", "...5", "", "1"], 2: [1, 2, 3, 4, 5, 6, 7]})),
         ("Empty", sheet({})),
+        # Numbers, then text past readxl's 1,000 rows of guessing.
+        ("Late", sheet(dict([(1, ["value"])] + [(r, [r]) for r in range(2, 1200)] +
+                            [(1200, ["late text"])]))),
         ("HeaderOnly", sheet({1: ["x", "y"]})),
         # Values in a block from B2 to E8 with holes, for ranges.
         ("Grid", sheet({r: [r * 10 + c if (r + c) % 5 else None for c in range(1, 5)]

@@ -126,6 +126,20 @@ test_that("dates of both date systems match readxl", {
   }
 })
 
+test_that("types are guessed from every row unless guess_max is given", {
+  skip_if_not_installed("readxl")
+  path <- fixture("readxl.xlsx")
+  frame <- read_excel(path, "Late")
+  expect_identical(frame$value[c(1, 1199)], c("2", "late text"))
+  theirs <- suppressWarnings(readxl::read_excel(path, "Late"))
+  expect_true(is.na(theirs$value[[1199]]))
+  # readxl guesses from 1,000 rows: numbers, and the text becomes NA with a
+  # warning. Given explicitly, guess_max does the same here.
+  needs_kinds()
+  expect_same_as_readxl(path, list(sheet = "Late", guess_max = 1000))
+  expect_same_as_readxl(path, list(sheet = "Late", guess_max = 5000))
+})
+
 test_that("excel_sheets and read_xlsx match readxl", {
   skip_if_not_installed("readxl")
   for (name in c("readxl.xlsx", "types.xlsx")) {
