@@ -4,7 +4,8 @@
 \description{
   The names of the workbook's worksheets, in workbook order: the names
   \code{\link{read_excel}}'s \code{sheet} takes, and whose positions it
-  counts. Chart, dialog and macro sheets are not listed.
+  counts. Chart, dialog and macro sheets are not listed (readxl lists them,
+  but cannot read them).
 }
 \usage{
 excel_sheets(path)

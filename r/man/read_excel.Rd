@@ -83,6 +83,11 @@ read_xlsx(path, sheet = NULL, range = NULL, col_names = TRUE,
     \item \code{read_excel} refuses .xls workbooks, and files that are not
       zip archives, with a condition of class \code{tabulon_format_error};
       an .xlsx under another name is read, as readxl reads it.
+    \item Sheet names and positions count worksheets only. readxl's
+      \code{excel_sheets()} also lists chart, dialog and macro sheets, which
+      its \code{read_excel()} then cannot read (\code{"`rId2` not found"}),
+      and counts them in positions, so \code{sheet = 3} may name another
+      sheet there when a chart sheet comes first.
     \item The date-time of the 1900 date system's serial 60 (the 29 February
       1900 that never was) reads as 1900-02-28 where readxl gives \code{NA}
       with a warning.
