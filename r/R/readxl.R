@@ -231,13 +231,24 @@ check_col_types <- function(col_types, call) {
   }
 }
 
-# 1904 or 1900: the date system of a workbook file, from its workbook part.
-# Only a file can be looked at without the library; other sources say 1900.
+# 1904 or 1900: the date system of a workbook, from its workbook part,
+# which R's unz() reads from the zip archive (a raw vector goes through a
+# temporary file; this is asked only when a serial number is needed).
 workbook_date_system <- function(path) {
-  if (!is.character(path)) return(1900)
+  if (inherits(path, "tabulon_workbook")) {
+    if (!is.null(path$date_system)) return(path$date_system)
+    path <- if (!is.null(path$file)) path$file else path$label
+  }
+  if (is.raw(path)) {
+    file <- tempfile(fileext = ".xlsx")
+    on.exit(unlink(file))
+    writeBin(path, file)
+    path <- file
+  }
+  if (!is.character(path) || !file.exists(path.expand(path))) return(1900)
   text <- tryCatch({
     connection <- unz(path.expand(path), "xl/workbook.xml")
-    on.exit(close(connection))
+    on.exit(close(connection), add = TRUE)
     paste(readLines(connection, warn = FALSE), collapse = "")
   }, error = function(e) "", warning = function(w) "")
   if (grepl("date1904=\"(1|true)\"", text)) 1904 else 1900

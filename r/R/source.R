@@ -45,6 +45,9 @@ open_workbook <- function(path) {
   book <- new.env(parent = emptyenv())
   book$pointer <- pointer
   book$label <- label
+  # The bytes are the library's now; what readers need of them later, the
+  # date system, is read while they are here.
+  if (is.raw(path)) book$date_system <- workbook_date_system(path)
   # Without the handle interface the pointer keeps a path: a raw vector's
   # temporary file must then outlive this call, until the workbook goes.
   if (is.character(source) && is.raw(path)) {
