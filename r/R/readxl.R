@@ -114,7 +114,7 @@ read_frame_readxl <- function(path, sheet, range, col_names, col_types, na, trim
   load_library(call)
   # The sheet list and the sheet come from one opening of the workbook.
   if (has_handles() && !inherits(path, "tabulon_workbook")) {
-    pointer <- .Call(C_tb_open, source)
+    pointer <- .Call(C_tb_open, source, TRUE)
     if (inherits(pointer, "tabulon_failure")) signal_failure(pointer, label, NULL, call)
     on.exit(.Call(C_tb_close, pointer), add = TRUE)
     source <- pointer

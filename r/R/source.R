@@ -40,7 +40,7 @@ open_workbook <- function(path) {
   label <- source_label(path)
   source <- as_source(path, call)
   load_library(call)
-  pointer <- .Call(C_tb_open, source)
+  pointer <- .Call(C_tb_open, source, FALSE)
   if (inherits(pointer, "tabulon_failure")) signal_failure(pointer, label, NULL, call)
   book <- new.env(parent = emptyenv())
   book$pointer <- pointer
@@ -54,7 +54,7 @@ open_workbook <- function(path) {
     keep <- tempfile(fileext = ".xlsx")
     file.copy(source, keep)
     .Call(C_tb_close, pointer)
-    book$pointer <- .Call(C_tb_open, keep)
+    book$pointer <- .Call(C_tb_open, keep, FALSE)
     book$file <- keep
     reg.finalizer(book, function(b) unlink(b$file), onexit = TRUE)
   }

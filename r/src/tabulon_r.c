@@ -736,8 +736,9 @@ static SEXP tb_sheet_names(SEXP source) {
 
 /* A workbook object for a path or raw vector, or a failure. Without the
  * handle interface it keeps the path (raw vectors are written to a file by
- * the R code first). */
-static SEXP tb_open(SEXP source) {
+ * the R code first). borrow: the raw vector outlives the object (a read's
+ * own opening), so its bytes are not copied. */
+static SEXP tb_open(SEXP source, SEXP borrow) {
   need_library();
   Book* book = calloc(1, sizeof *book);
   if (book == NULL) Rf_error("out of memory");
@@ -747,7 +748,8 @@ static SEXP tb_open(SEXP source) {
   memset(&status, 0, sizeof status);
   if (TYPEOF(source) == RAWSXP) {
     if (lib.open == NULL) Rf_error("this tabulon.so cannot read a workbook from memory");
-    book->handle = lib.open_memory(RAW(source), (size_t)XLENGTH(source), 0, &status);
+    unsigned flags = Rf_asLogical(borrow) == TRUE ? TABULON_BORROW : 0u;
+    book->handle = lib.open_memory(RAW(source), (size_t)XLENGTH(source), flags, &status);
   } else if (lib.open != NULL) {
     book->handle = lib.open(path_of(source), &status);
   } else {
@@ -787,7 +789,7 @@ static SEXP tb_is_open(SEXP pointer) {
 #define CALL(name, arguments) {#name, (DL_FUNC)(void (*)(void))&name, arguments}
 static const R_CallMethodDef calls[] = {
     CALL(tb_load, 1),        CALL(tb_version, 0), CALL(tb_has_handles, 0),
-    CALL(tb_sheet_names, 1), CALL(tb_read, 7),    CALL(tb_open, 1),
+    CALL(tb_sheet_names, 1), CALL(tb_read, 7),    CALL(tb_open, 2),
     CALL(tb_close, 1),       CALL(tb_is_open, 1), CALL(tb_clean_text, 3),
     {NULL, NULL, 0}};
 

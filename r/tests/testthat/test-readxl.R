@@ -231,7 +231,8 @@ test_that("the real workbooks read as readxl reads them", {
   # sheet (file/sheet) = the reason.
   readxl_faults <- readxl_corpus_faults()
   for (book in books) {
-    for (sheet in readxl::excel_sheets(book)) {
+    if (paste0(basename(book), "/") %in% names(readxl_faults)) next
+    for (sheet in tabulon::excel_sheets(book)) {
       key <- paste0(basename(book), "/", sheet)
       if (key %in% names(readxl_faults)) next
       theirs <- tryCatch(suppressWarnings(suppressMessages(readxl::read_excel(book, sheet))),
