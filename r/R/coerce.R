@@ -111,7 +111,7 @@ coerce_cells <- function(cells, type, column, where, date_system) {
     letter <- if (column <= length(letters)) letters[[column]] else column_letters(column)
     number <- column_number(letter)
     for (k in seq_along(rows)) {
-      row <- where$first_row + rows[[k]] - 1
+      row <- where$first_row() + rows[[k]] - 1
       warning(sprintf(text[[k]], sprintf("%s%d / R%dC%d", letter, row, row, number)),
               call. = FALSE)
     }

@@ -158,23 +158,8 @@ read_frame_readxl <- function(path, sheet, range, col_names, col_types, na, trim
   if (rows == 0 && !header) columns <- columns[0]
   width <- length(columns)
 
-  # Where each cell is, for the warnings: a range gives the first row and
-  # column; otherwise the columns are read once more, by their letters.
-  where <- new.env(parent = emptyenv())
-  where$first_row <- if (limits[[1]] > 0) limits[[1]] else skip + 1
-  where$first_row <- where$first_row + header
-  where$letters <- function() {
-    if (is.null(where$cached)) {
-      if (limits[[3]] > 0) {
-        where$cached <- column_letters(limits[[3]] + seq_len(width) - 1)
-      } else {
-        plain <- read_columns(source, label, chosen$name, FALSE, skip, n_max + header, limits,
-                              SKIP_FROM_FIRST_ROW, call)
-        where$cached <- names(plain)
-      }
-    }
-    where$cached
-  }
+  # Where each cell is, for the warnings, found only when one is given.
+  where <- cell_places(source, label, chosen$name, header, skip, n_max, limits, width, call)
 
   types <- if (is.null(col_types)) rep("guess", width) else col_types
   if (length(types) == 1) types <- rep(types, width)
@@ -216,6 +201,50 @@ read_frame_readxl <- function(path, sheet, range, col_names, col_types, na, trim
                                repair_arg = ".name_repair", call = call)
   names(out) <- names
   tibble::new_tibble(out, nrow = as.integer(rows))
+}
+
+# The sheet's letters of the columns read and the sheet row of the first
+# data row, as functions computed once when first asked. A range closed on
+# both sides says them; otherwise the columns are read again without their
+# names (which are then the letters), and rows from the first row counted
+# are probed for the first that holds a value, as the read skipped the
+# empty rows before it.
+cell_places <- function(source, label, sheet, header, skip, n_max, limits, width, call) {
+  where <- new.env(parent = emptyenv())
+  where$letters <- function() {
+    if (is.null(where$letters_found)) {
+      where$letters_found <- if (limits[[3]] > 0 && limits[[4]] > 0) {
+        column_letters(limits[[3]] + seq_len(width) - 1)
+      } else {
+        names(read_columns(source, label, sheet, FALSE, skip, n_max + header, limits,
+                           SKIP_FROM_FIRST_ROW, call))
+      }
+    }
+    where$letters_found
+  }
+  where$first_row <- function() {
+    if (is.null(where$row_found)) where$row_found <- first_row(where$letters()) + header
+    where$row_found
+  }
+  first_row <- function(letters) {
+    start <- if (limits[[1]] > 0) limits[[1]] else skip + 1
+    if ((limits[[1]] > 0 && limits[[2]] > 0) || !length(letters)) return(start)
+    columns <- range(vapply(letters, column_number, 0))
+    size <- 64
+    repeat {
+      last <- min(start + size - 1, 1048576)
+      probe <- read_columns(source, label, sheet, FALSE, 0, Inf,
+                            c(start, last, columns), SKIP_FROM_FIRST_ROW, call)
+      rows <- attr(probe, "rows")
+      attr(probe, "rows") <- NULL
+      filled <- rep(FALSE, rows)
+      for (column in probe) filled <- filled | !is.na(column)
+      if (any(filled)) return(start + which(filled)[[1]] - 1)
+      if (last >= 1048576 || rows < last - start + 1) return(start)
+      size <- size * 8
+    }
+  }
+  where
 }
 
 check_col_types <- function(col_types, call) {

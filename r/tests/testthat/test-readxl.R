@@ -48,7 +48,8 @@ cellranger_cases <- function() {
     list(sheet = "Grid", range = cellranger::cell_cols("C:D")),
     list(sheet = "Grid", range = cellranger::cell_limits(c(3, NA), c(NA, 3))),
     list(sheet = "Grid", range = cellranger::anchored("C4", c(2, 2)), col_names = FALSE),
-    list(range = cellranger::cell_limits(c(2, 2), c(4, 3), sheet = "Grid")))
+    list(range = cellranger::cell_limits(c(2, 2), c(4, 3), sheet = "Grid")),
+    list(sheet = "Kinds", range = cellranger::cell_cols("E:F"), col_types = "logical"))
 }
 
 test_that("sheets of one column type each match readxl", {
@@ -109,7 +110,10 @@ test_that("skip, leading empty rows and ranges of each form match readxl", {
     list(sheet = "Grid", range = "A1:B2"), list(sheet = "Grid", range = "A1:A1", col_names = FALSE),
     list(sheet = "Grid", range = "C3:D5", skip = 1, n_max = 1),
     list(sheet = "Grid", range = "R3C3:R5C4"), list(sheet = "Grid", range = "B2:F12"),
-    list(sheet = "Lead", range = "Grid!C4")),
+    list(sheet = "Lead", range = "Grid!C4"),
+    # Warnings name the cell: after leading empty rows and columns, in ranges.
+    list(sheet = "Lead", col_types = "numeric"), list(sheet = "Lead", skip = 4, col_types = "numeric"),
+    list(range = "Kinds!E2:F6", col_types = "numeric", col_names = FALSE)),
     cellranger_cases())
   for (arguments in cases) expect_same_as_readxl(path, arguments)
 })
