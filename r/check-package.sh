@@ -11,7 +11,7 @@ root=$(cd "$here/.." && pwd)
 command -v R >/dev/null || { echo "R is not installed" >&2; exit 77; }
 Rscript -e 'quit(status = !requireNamespace("testthat", quietly = TRUE))' ||
   { echo "the R package testthat is not installed" >&2; exit 77; }
-[ $# -ge 1 ] && export TABULON_LIBRARY=$1
+[ $# -ge 1 ] && export TABULON_LIBRARY=$(realpath "$1")
 export TABULON_INCLUDE=${TABULON_INCLUDE:-$root/include}
 export TABULON_SOURCE_DIR=${TABULON_SOURCE_DIR:-$root}
 export TZ=${TZ:-UTC}
