@@ -1,4 +1,5 @@
-# Times tabulon::read_sheet against readxl::read_excel, sheet to data frame.
+# Times tabulon::read_sheet and tabulon::read_xlsx against readxl::read_xlsx,
+# sheet to data frame, and the first 100 rows alone (n_max = 100).
 #
 #   Rscript bench/frames.R [-r N] WORKBOOK...      (bench/frames.sh runs it)
 #
@@ -97,7 +98,7 @@ for (path in args) {
   shape <- dim(ours)
   rm(ours, theirs)
   rows <- c(rows, sprintf(
-    "| R | %s | %s × %d | read_sheet | %s | readxl::read_excel | %s | %.1f× | %s | %s |",
+    "| R | %s | %s × %d | read_sheet | %s | readxl::read_xlsx | %s | %.1f× | %s | %s |",
     name, formatC(shape[[1]], big.mark = ",", format = "d"), shape[[2]],
     with_range(times$read_sheet), with_range(times$read_excel),
     median(times$read_excel) / median(times$read_sheet),
