@@ -38,3 +38,18 @@ test_that("workbooks left unreferenced are closed by the garbage collector", {
   gc()
   expect_identical(dim(read_sheet(path, "Grid")), c(6L, 4L))
 })
+
+test_that("children forked after a read (parallel::mclapply) read as well", {
+  skip_on_os("windows")
+  path <- fixture("readxl.xlsx")
+  expected <- read_sheet(path, "Grid")
+  book <- open_workbook(path)
+  on.exit(close_workbook(book))
+  results <- parallel::mclapply(1:4, function(i) {
+    list(read_sheet(path, "Grid"), read_sheet(book, "Grid"))
+  }, mc.cores = 2)
+  for (result in results) {
+    expect_identical(result[[1]], expected)
+    expect_identical(result[[2]], expected)
+  }
+})
