@@ -147,11 +147,18 @@ read_frame_readxl <- function(path, sheet, range, col_names, col_types, na, trim
   chosen <- resolve_sheet(sheet, sheets, call)
   header <- isTRUE(col_names)
   if (!is.null(range)) {
-    skip <- 0
     n_max <- Inf
+  } else {
+    # Rows from skip + 1 on, with the last open: the library then starts at
+    # the first of them holding a value, as readxl skips leading empty rows.
+    limits[[1]] <- skip + 1
   }
-  columns <- read_columns(source, label, chosen$name, header, skip, n_max, limits,
-                          SKIP_FROM_FIRST_ROW + READ_KINDS, call)
+  skip <- 0
+  columns <- if (limits[[1]] > 1048576) {
+    structure(list(), names = character(), rows = 0)  # past a sheet's last row
+  } else {
+    read_columns(source, label, chosen$name, header, skip, n_max, limits, READ_KINDS, call)
+  }
   rows <- attr(columns, "rows")
   attr(columns, "rows") <- NULL
   # Without a header row nothing at all was read: no columns either.
@@ -159,7 +166,7 @@ read_frame_readxl <- function(path, sheet, range, col_names, col_types, na, trim
   width <- length(columns)
 
   # Where each cell is, for the warnings, found only when one is given.
-  where <- cell_places(source, label, chosen$name, header, skip, n_max, limits, width, call)
+  where <- cell_places(source, label, chosen$name, header, n_max, limits, width, call)
 
   types <- if (is.null(col_types)) rep("guess", width) else col_types
   if (length(types) == 1) types <- rep(types, width)
@@ -209,15 +216,14 @@ read_frame_readxl <- function(path, sheet, range, col_names, col_types, na, trim
 # names (which are then the letters), and rows from the first row counted
 # are probed for the first that holds a value, as the read skipped the
 # empty rows before it.
-cell_places <- function(source, label, sheet, header, skip, n_max, limits, width, call) {
+cell_places <- function(source, label, sheet, header, n_max, limits, width, call) {
   where <- new.env(parent = emptyenv())
   where$letters <- function() {
     if (is.null(where$letters_found)) {
       where$letters_found <- if (limits[[3]] > 0 && limits[[4]] > 0) {
         column_letters(limits[[3]] + seq_len(width) - 1)
       } else {
-        names(read_columns(source, label, sheet, FALSE, skip, n_max + header, limits,
-                           SKIP_FROM_FIRST_ROW, call))
+        names(read_columns(source, label, sheet, FALSE, 0, n_max + header, limits, 0L, call))
       }
     }
     where$letters_found
@@ -227,14 +233,14 @@ cell_places <- function(source, label, sheet, header, skip, n_max, limits, width
     where$row_found
   }
   first_row <- function(letters) {
-    start <- if (limits[[1]] > 0) limits[[1]] else skip + 1
+    start <- max(limits[[1]], 1)
     if ((limits[[1]] > 0 && limits[[2]] > 0) || !length(letters)) return(start)
     columns <- range(vapply(letters, column_number, 0))
     size <- 64
     repeat {
       last <- min(start + size - 1, 1048576)
-      probe <- read_columns(source, label, sheet, FALSE, 0, Inf,
-                            c(start, last, columns), SKIP_FROM_FIRST_ROW, call)
+      probe <- read_columns(source, label, sheet, FALSE, 0, Inf, c(start, last, columns), 0L,
+                            call)
       rows <- attr(probe, "rows")
       attr(probe, "rows") <- NULL
       filled <- rep(FALSE, rows)
