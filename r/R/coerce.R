@@ -33,7 +33,7 @@ readxl_column <- function(x, type, na, trim_ws, guess_max, column, where, date_s
     }
   }
   cells <- as_cells(x)
-  cells <- missing_cells(cells, na, trim_ws)
+  cells <- missing_cells(cells, na, trim_ws, date_system)
   if (type == "guess") type <- guess_type(cells$kind[seq_len(min(n, guess_max))])
   coerce_cells(cells, type, column, where, date_system)
 }
@@ -70,7 +70,7 @@ as_cells <- function(x) {
 # Cells matching na (after trimming text, when trim_ws) become blank, as do
 # empty text and error cells. Numbers, booleans and dates are matched by the
 # text of their value ("1" for TRUE, as the sheet stores it).
-missing_cells <- function(cells, na, trim_ws) {
+missing_cells <- function(cells, na, trim_ws, date_system) {
   kind <- cells$kind
   text <- kind == KIND_TEXT
   cells$text[text] <- clean_text(cells$text[text], na, trim_ws)
@@ -78,7 +78,10 @@ missing_cells <- function(cells, na, trim_ws) {
   if (length(na)) {
     numbers <- kind %in% c(KIND_NUMBER, KIND_DATE, KIND_DURATION, KIND_TIME)
     if (any(numbers) && any(!is.na(suppressWarnings(as.numeric(na))))) {
-      blank[numbers] <- as.character(cells$number[numbers]) %in% na
+      # Dates match by their serial number, as the sheet stores them.
+      values <- date_serial(cells$number[numbers], kind[numbers], date_system())
+      values[kind[numbers] == KIND_NUMBER] <- cells$number[numbers & kind == KIND_NUMBER]
+      blank[numbers] <- number_text(values) %in% na
     }
     flags <- kind == KIND_BOOLEAN
     if (any(flags)) blank[flags] <- ifelse(cells$flag[flags], "1", "0") %in% na
@@ -87,8 +90,8 @@ missing_cells <- function(cells, na, trim_ws) {
   cells
 }
 
-# Text trimmed of spaces, tabs and line ends (when trim_ws), with empty
-# strings and those in na made NA.
+# Text trimmed of spaces, tabs and line ends (when trim_ws), with strings
+# empty or all whitespace, and those in na, made NA.
 clean_text <- function(x, na, trim_ws) .Call(C_tb_clean_text, x, na, trim_ws)
 
 # readxl's guess: the widest of the kinds present, in the order blank <

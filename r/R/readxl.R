@@ -124,7 +124,13 @@ read_frame_readxl <- function(path, sheet, range, col_names, col_types, na, trim
   limits <- c(0, 0, 0, 0)
   if (!is.null(range)) {
     parsed <- parse_range(range, call)
-    if (!is.null(parsed$sheet)) sheet <- parsed$sheet
+    if (!is.null(parsed$sheet)) {
+      if (!is.null(sheet)) {
+        message("Two values given for `sheet`. Using the `sheet` found in `range`:\n",
+                parsed$sheet)
+      }
+      sheet <- parsed$sheet
+    }
     limits <- parsed$limits
   }
   if (!(is.logical(col_names) && length(col_names) == 1 && !is.na(col_names)) &&
@@ -281,10 +287,18 @@ workbook_date_system <- function(path) {
     path <- file
   }
   if (!is.character(path) || !file.exists(path.expand(path))) return(1900)
+  connection <- tryCatch(unz(path.expand(path), "xl/workbook.xml", "rb"),
+                         error = function(e) NULL)
+  if (is.null(connection)) return(1900)
+  on.exit(close(connection), add = TRUE)
   text <- tryCatch({
-    connection <- unz(path.expand(path), "xl/workbook.xml")
-    on.exit(close(connection), add = TRUE)
-    paste(readLines(connection, warn = FALSE), collapse = "")
+    bytes <- raw()
+    repeat {
+      piece <- readBin(connection, "raw", 65536)
+      if (!length(piece)) break
+      bytes <- c(bytes, piece)
+    }
+    rawToChar(bytes[bytes != as.raw(0)])
   }, error = function(e) "", warning = function(w) "")
-  if (grepl("date1904=\"(1|true)\"", text)) 1904 else 1900
+  if (grepl("date1904\\s*=\\s*[\"'](1|true)[\"']", text)) 1904 else 1900
 }

@@ -484,7 +484,7 @@ static SEXP columns_to_r(const struct ArrowSchema* schema, const struct ArrowArr
 static int is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 /* clean_text(x, na, trim): x with leading and trailing whitespace removed
- * (when trim), and NA for empty strings and strings in na. Strings left
+ * (when trim), and NA for strings that are empty, all whitespace, or in na. Strings left
  * as they are keep their CHARSXP, so a column needing nothing costs one
  * pass and no allocation but the result. */
 static SEXP tb_clean_text(SEXP x, SEXP na, SEXP trim) {
@@ -501,11 +501,15 @@ static SEXP tb_clean_text(SEXP x, SEXP na, SEXP trim) {
     const char* text = CHAR(cell);
     size_t length = (size_t)LENGTH(cell);
     size_t from = 0, to = length;
-    if (trimming) {
-      while (from < to && is_space(text[from])) ++from;
-      while (to > from && is_space(text[to - 1])) --to;
-    }
+    while (from < to && is_space(text[from])) ++from;
+    while (to > from && is_space(text[to - 1])) --to;
+    /* Nothing but whitespace is blank even when not trimming, as readxl
+     * reads it. */
     int blank = from == to;
+    if (!trimming) {
+      from = 0;
+      to = length;
+    }
     for (R_xlen_t k = 0; !blank && k < missing; ++k) {
       SEXP m = STRING_ELT(na, k);
       if (m == NA_STRING) continue;

@@ -29,6 +29,14 @@ DURATION, TIME_OF_DAY = ("style", 3), ("style", 4)  # [h]:mm:ss and hh:mm:ss
 strings = []
 
 
+def text_element(text):
+    """<t>, marked to keep its spaces where it has any at an end, as
+    spreadsheet programs write it."""
+    if text != text.strip():
+        return '<t xml:space="preserve">%s</t>' % escape(text)
+    return "<t>%s</t>" % escape(text)
+
+
 def number(value):
     """A number as a spreadsheet program stores it: no ".0" on integers."""
     if isinstance(value, float) and value.is_integer() and abs(value) < 1e21:
@@ -49,7 +57,7 @@ def cell(ref, value):
     if isinstance(value, tuple) and value[0] == "formula text":
         return '<c r="%s" t="str"><f>A1</f><v>%s</v></c>' % (ref, escape(value[1]))
     if isinstance(value, tuple) and value[0] == "inline":
-        return '<c r="%s" t="inlineStr"><is><t>%s</t></is></c>' % (ref, escape(value[1]))
+        return '<c r="%s" t="inlineStr"><is>%s</is></c>' % (ref, text_element(value[1]))
     if isinstance(value, tuple):
         return '<c r="%s" s="%d"><v>%s</v></c>' % (ref, value[0][1], number(value[1]))
     return '<c r="%s"><v>%s</v></c>' % (ref, number(value))
@@ -138,7 +146,7 @@ def write_workbook(path, make_sheets, date1904=False):
     for i, (_, xml) in enumerate(sheets, start=1):
         parts["xl/worksheets/sheet%d.xml" % i] = xml
     parts["xl/sharedStrings.xml"] = '<sst xmlns="%s">%s</sst>' % (
-        MAIN, "".join("<si><t>%s</t></si>" % escape(s) for s in strings))
+        MAIN, "".join("<si>%s</si>" % text_element(s) for s in strings))
     with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as archive:
         for name, text in parts.items():
             archive.writestr(name, text.encode("utf-8"))

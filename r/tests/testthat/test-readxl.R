@@ -105,7 +105,7 @@ test_that("skip, leading empty rows and ranges of each form match readxl", {
   cases <- c(list(
     list(sheet = "Lead"), list(sheet = "Lead", skip = 1), list(sheet = "Lead", skip = 3),
     list(sheet = "Lead", skip = 3, col_names = FALSE), list(sheet = "Lead", skip = 100),
-    list(sheet = "Titled", skip = 2), list(sheet = "Titled", skip = 1, n_max = 1),
+    list(sheet = "Titled", skip = 2), list(sheet = "Titled", skip = 2, n_max = 1),
     list(sheet = "Grid", range = "C3:D5"), list(range = "Grid!A1:C3"),
     list(sheet = "Grid", range = "A1:B2"), list(sheet = "Grid", range = "A1:A1", col_names = FALSE),
     list(sheet = "Grid", range = "C3:D5", skip = 1, n_max = 1),
@@ -116,6 +116,16 @@ test_that("skip, leading empty rows and ranges of each form match readxl", {
     list(range = "Kinds!E2:F6", col_types = "numeric", col_names = FALSE)),
     cellranger_cases())
   for (arguments in cases) expect_same_as_readxl(path, arguments)
+})
+
+test_that("n_max counts data rows after the leading empty rows (readxl counts those too)", {
+  needs_kinds()
+  path <- fixture("readxl.xlsx")
+  # Row 2 is empty: readxl reads rows 2 and 3 for skip = 1, n_max = 1, and
+  # so returns no data row at all.
+  frame <- read_excel(path, "Titled", skip = 1, n_max = 1)
+  expect_identical(frame$n, 1)
+  expect_identical(dim(read_excel(path, "Lead", n_max = 2)), c(2L, 3L))
 })
 
 test_that("dates of both date systems match readxl", {
