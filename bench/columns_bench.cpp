@@ -58,7 +58,9 @@ int child(const char* workbook, bool columns) {
   const auto start = Clock::now();
   std::uint64_t bytes = 0;
   if (columns) {
-    TabulonReadOptions options{0, -1, 1};
+    TabulonReadOptions options{};
+    options.max_rows = -1;
+    options.header = 1;
     ArrowSchema schema;
     ArrowArray array;
     if (readColumns(sheet.c_str(), &options, &schema, &array) != 0) return 1;

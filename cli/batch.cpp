@@ -12,13 +12,17 @@
 #include <cstdio>
 #include <cstring>
 #include <algorithm>
+#include <atomic>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string_view>
+#include <thread>
 
 #include "batch_names.h"
 #include "csv_text.h"
 #include "exit_status.h"
+#include "interrupt_cleanup.h"
 #include "sheet_names.h"
 #include "tabulon.h"
 
@@ -64,7 +68,12 @@ bool writeFile(int fd, std::string_view data) {
 bool publish(const std::string& target, std::string_view data, bool force, std::string& why) {
   std::string temp = target.substr(0, target.rfind('/') + 1) + "." +
                      target.substr(target.rfind('/') + 1) + ".part-" + std::to_string(getpid());
-  int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  // Removed if a signal stops the program before the file is placed.
+  struct Forget {
+    int slot = -1;
+    ~Forget() { forgetTemporary(slot); }
+  } forget;
+  int fd = createTemporary(temp, O_WRONLY | O_CLOEXEC, forget.slot);
   if (fd < 0) {
     why = temp + ": " + errorText(errno);
     return false;
@@ -110,7 +119,9 @@ class Batch {
   };
 
   Outcome convert(std::size_t book) const;
-  Outcome convertOpen(std::size_t book) const;
+  Outcome convertOpen(std::size_t book, TabulonWorkbook* workbook) const;
+  bool runProcesses(unsigned jobs);
+  void runThreads(unsigned jobs);
   void start(std::size_t book);
   void finish(pid_t pid, Worker& worker);
   void showProgress(bool force);
@@ -124,6 +135,7 @@ class Batch {
   std::size_t done_ = 0;
   bool terminal_ = false;
   bool progressShown_ = false;
+  std::mutex reporting_;  // threads: outcomes_, done_ and the progress line
   Clock::time_point started_;
   Clock::time_point shownAt_;
 };
@@ -138,22 +150,31 @@ Outcome Batch::convert(std::size_t book) const {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return failure(kNoFile, path + ": " + errorText(errno));
   close(fd);
-  int opened = openExcel(path.c_str());
-  if (opened == -2) return failure(kNotWorkbook, path + ": not a workbook (not a zip archive, or a damaged one)");
-  if (opened != 0) return failure(kNotWorkbook, path + ": not a workbook (its parts cannot be read)");
+  TabulonStatus opened;
+  TabulonWorkbook* workbook = tabulonOpen(path.c_str(), &opened);
+  if (workbook == nullptr) {
+    if (const Exit foreign = foreignFormat(opened.code); foreign != kOk) return failure(foreign, opened.text);
+    if (opened.code == TABULON_NOT_A_ZIP)
+      return failure(kNotWorkbook, path + ": not a workbook (not a zip archive, or a damaged one)");
+    return failure(kNotWorkbook, path + ": not a workbook (its parts cannot be read)");
+  }
   Outcome outcome;
   try {
-    outcome = convertOpen(book);
+    outcome = convertOpen(book, workbook);
   } catch (const std::exception& error) {
     outcome = failure(kOutputFailed, path + ": " + error.what());
   }
-  closeExcel();
+  tabulonClose(workbook, nullptr);
   return outcome;
 }
 
-Outcome Batch::convertOpen(std::size_t book) const {
+Outcome Batch::convertOpen(std::size_t book, TabulonWorkbook* workbook) const {
   const std::string& path = options_.books[book];
-  std::vector<std::string> sheets = splitLines(listSheets());
+  std::vector<std::string> sheets;
+  for (std::int64_t i = 0, count = tabulonSheetCount(workbook, nullptr); i < count; ++i) {
+    TabulonSheetInfo info;
+    if (tabulonSheetInfo(workbook, i, &info, nullptr) == 0) sheets.emplace_back(info.name);
+  }
   if (sheets.empty()) return failure(kUnknownSheet, path + ": the workbook has no sheets");
   const std::string& spec = options_.sheet;
   std::vector<std::size_t> chosen;
@@ -195,8 +216,14 @@ Outcome Batch::convertOpen(std::size_t book) const {
   Outcome outcome;
   for (std::size_t k = 0; k < chosen.size(); ++k) {
     const std::string& sheet = sheets[chosen[k]];
-    const char* text = getSheetData(sheet.c_str());
-    if (std::strcmp(text, "0") == 0) {
+    const TabulonTextOptions textOptions{textFlags(options_.csv), 0};
+    std::size_t length = 0;
+    char* read = tabulonReadText(workbook, sheet.c_str(), 0, &textOptions, &length, nullptr);
+    struct Free {
+      char* text;
+      ~Free() { tabulonFree(text); }
+    } owned{read};
+    if (read == nullptr) {
       // The other sheets are still written; the workbook counts as failed.
       if (outcome.status == kOk) {
         outcome.status = kUnreadableSheet;
@@ -205,6 +232,7 @@ Outcome Batch::convertOpen(std::size_t book) const {
       continue;
     }
     std::string why;
+    const std::string_view text(read, length);
     bool written = options_.csv ? publish(targets[k], toCsv(text), options_.force, why)
                                 : publish(targets[k], text, options_.force, why);
     if (!written) return Outcome{kOutputFailed, path + ": " + why, outcome.files};
@@ -246,6 +274,7 @@ void Batch::start(std::size_t book) {
   if (pid == 0) {
     // The worker: one workbook, one report, and out without running the
     // parent's exit handlers or flushing its buffers.
+    forgetAllWorkers();
     close(ends[0]);
     std::string record = encode(convert(book));
     bool sent = writeFile(ends[1], record);
@@ -259,6 +288,7 @@ void Batch::start(std::size_t book) {
     ++done_;
     return;
   }
+  rememberWorker(pid);
   running_[pid] = Worker{book, ends[0], {}};
 }
 
@@ -267,6 +297,7 @@ void Batch::finish(pid_t pid, Worker& worker) {
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
+  forgetWorker(pid);
   Outcome outcome = decode(worker.report);
   const std::string& path = options_.books[worker.book];
   if (outcome.message.empty() && outcome.status == kMixedFailures) {
@@ -348,19 +379,11 @@ bool makeFolders(const std::string& dir, std::string& why) {
   return true;
 }
 
-int Batch::run() {
-  std::string why;
-  if (!makeFolders(options_.outDir, why)) {
-    std::fprintf(stderr, "tabulon: cannot make the output folder %s\n", why.c_str());
-    return kOutputFailed;
-  }
-  terminal_ = isatty(STDERR_FILENO) == 1;
-  started_ = Clock::now();
+// One worker process per workbook: a workbook that crashes the reader, or
+// makes it run out of memory, fails alone.
+bool Batch::runProcesses(unsigned jobs) {
   const std::size_t total = options_.books.size();
-  outcomes_.assign(total, Outcome{});
-  unsigned jobs = options_.jobs > 0 ? options_.jobs : usableCores();
   std::size_t next = 0;
-  showProgress(true);
   while (next < total || !running_.empty()) {
     while (next < total && running_.size() < jobs) start(next++);
     std::vector<pollfd> fds;
@@ -369,7 +392,7 @@ int Batch::run() {
     // The timeout keeps the time left moving while a long workbook runs.
     if (poll(fds.data(), fds.size(), 500) < 0 && errno != EINTR) {
       std::fprintf(stderr, "tabulon: poll: %s\n", errorText(errno).c_str());
-      return kMixedFailures;
+      return false;
     }
     std::vector<pid_t> ended;
     for (auto& [pid, worker] : running_) {
@@ -388,6 +411,50 @@ int Batch::run() {
       running_.erase(pid);
     }
     showProgress(!ended.empty() && done_ == total);
+  }
+  return true;
+}
+
+// Workbooks shared out to threads of this process, reading through their
+// own workbook handles. No process is started per workbook, but a
+// workbook that crashes the reader stops the whole batch.
+void Batch::runThreads(unsigned jobs) {
+  const std::size_t total = options_.books.size();
+  std::atomic<std::size_t> next{0};
+  auto work = [&] {
+    for (std::size_t book; (book = next++) < total;) {
+      Outcome outcome = convert(book);
+      std::lock_guard lock(reporting_);
+      if (outcome.status != kOk) report(outcome.message);
+      outcomes_[book] = std::move(outcome);
+      ++done_;
+      showProgress(done_ == total);
+    }
+  };
+  std::vector<std::thread> threads;
+  const std::size_t count = std::min<std::size_t>(jobs, total);
+  for (std::size_t i = 1; i < count; ++i) threads.emplace_back(work);
+  work();
+  for (std::thread& thread : threads) thread.join();
+}
+
+int Batch::run() {
+  std::string why;
+  if (!makeFolders(options_.outDir, why)) {
+    std::fprintf(stderr, "tabulon: cannot make the output folder %s\n", why.c_str());
+    return kOutputFailed;
+  }
+  terminal_ = isatty(STDERR_FILENO) == 1;
+  started_ = Clock::now();
+  const std::size_t total = options_.books.size();
+  outcomes_.assign(total, Outcome{});
+  unsigned jobs = options_.jobs > 0 ? options_.jobs : usableCores();
+  removeTemporariesOnSignal();
+  showProgress(true);
+  if (options_.threads) {
+    runThreads(jobs);
+  } else if (!runProcesses(jobs)) {
+    return kMixedFailures;
   }
   clearProgress();
 

@@ -1,5 +1,5 @@
 // Batch conversion: many workbooks into one folder, one file per sheet,
-// converted by worker processes.
+// converted by worker processes (or threads).
 #pragma once
 
 #include <string>
@@ -14,6 +14,7 @@ struct BatchOptions {
   bool csv = false;
   bool force = false;  // replace files that exist
   unsigned jobs = 0;   // 0: one per usable core
+  bool threads = false;  // threads of one process instead of worker processes
 };
 
 // Converts every workbook and reports on standard error; the written files

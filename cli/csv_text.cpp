@@ -1,6 +1,6 @@
 #include "csv_text.h"
 
-#include <algorithm>
+#include "tabulon.h"
 
 namespace tabulon::cli {
 
@@ -19,41 +19,52 @@ void appendField(std::string& csv, std::string_view field) {
   csv += '"';
 }
 
+// The end of the quoted field that starts at pos: just past its closing
+// quote (or the text's end when it has none).
+std::size_t quotedEnd(std::string_view text, std::size_t pos) {
+  for (std::size_t i = pos + 1; i < text.size(); ++i) {
+    if (text[i] != '"') continue;
+    if (i + 1 < text.size() && text[i + 1] == '"') ++i;
+    else return i + 1;
+  }
+  return text.size();
+}
+
 }  // namespace
 
-std::size_t rowWidth(std::string_view text) {
-  std::size_t widest = 0;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = std::min(text.find('\n', start), text.size());
-    std::string_view line = text.substr(start, end - start);
-    widest = std::max(widest, static_cast<std::size_t>(std::count(line.begin(), line.end(), ';')));
-    start = end + 1;
-  }
-  return widest;
+unsigned textFlags(bool csv) {
+  return TABULON_TEXT_ALL_DATES | TABULON_TEXT_TRIM | (csv ? TABULON_TEXT_QUOTED : 0u);
 }
 
 std::string toCsv(std::string_view text) {
-  const std::size_t width = std::max<std::size_t>(rowWidth(text), 1);
   std::string csv;
   csv.reserve(text.size() + text.size() / 8);
   std::size_t pos = 0;
   while (pos < text.size()) {
-    // One row: width fields, each ended by ';'. A field may run over line
-    // ends because it holds no ';' of its own.
-    for (std::size_t field = 0; field < width && pos < text.size(); ++field) {
-      std::size_t end = text.find(';', pos);
-      if (end == std::string_view::npos) end = text.size();
-      if (field > 0) csv += ',';
-      std::string_view value = text.substr(pos, end - pos);
-      // Without a closing ';' the text was cut short: the line end that
-      // closes the row is not part of the last field.
-      if (end == text.size() && !value.empty() && value.back() == '\n') value.remove_suffix(1);
-      appendField(csv, value);
-      pos = end + 1;
+    bool first = true;
+    while (pos < text.size() && text[pos] != '\n') {
+      if (!first) csv += ',';
+      first = false;
+      if (text[pos] == '"') {
+        const std::size_t end = quotedEnd(text, pos);
+        csv.append(text, pos, end - pos);
+        pos = end;
+        // Only a ';' can follow the closing quote; anything else belongs
+        // to the field, as the library never writes it.
+        const std::size_t stop = text.find_first_of(";\n", pos);
+        const std::size_t to = stop == std::string_view::npos ? text.size() : stop;
+        csv.append(text, pos, to - pos);
+        pos = to;
+      } else {
+        const std::size_t stop = text.find_first_of(";\n", pos);
+        const std::size_t to = stop == std::string_view::npos ? text.size() : stop;
+        appendField(csv, text.substr(pos, to - pos));
+        pos = to;
+      }
+      if (pos < text.size() && text[pos] == ';') ++pos;
     }
     csv += "\r\n";
-    if (pos < text.size() && text[pos] == '\n') ++pos;
+    ++pos;  // the line end
   }
   return csv;
 }

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -26,16 +27,18 @@ using namespace tabulon::cli;
 
 const char kUsageText[] =
     "usage: tabulon [--csv] [WORKBOOK [SHEET]]\n"
-    "       tabulon [--csv] --out DIR [--sheet SHEET|N|all] [--jobs N] [--force] WORKBOOK...\n"
+    "       tabulon [--csv] --out DIR [--sheet SHEET|N|all] [--jobs N] [--threads] [--force] WORKBOOK...\n"
     "       tabulon --list [WORKBOOK]\n"
     "       tabulon --version | --help\n"
     "\n"
     "Prints a worksheet of an .xlsx workbook: one line per row that holds a\n"
-    "value, every field ended by ';', dates as YYYY-MM-DD HH:MM:SS. SHEET\n"
-    "defaults to the first sheet; WORKBOOK to the bundled sample.\n"
+    "value, every field ended by ';', up to the last column holding a value,\n"
+    "dates as YYYY-MM-DD HH:MM:SS; ';' and carriage returns inside cells are\n"
+    "dropped. SHEET defaults to the first sheet; WORKBOOK to the bundled sample,\n"
+    "and '-' reads the workbook from standard input (curl -s URL | tabulon - Sales).\n"
     "\n"
     "  --csv      write RFC 4180 CSV instead (comma-separated, CRLF line ends,\n"
-    "             fields quoted where needed)\n"
+    "             fields quoted where needed, every character of a cell kept)\n"
     "  --list     list the workbook's sheets, one per line\n"
     "  --version  print the library's version\n"
     "  --         end of options (for a workbook or sheet named '-...')\n"
@@ -44,17 +47,22 @@ const char kUsageText[] =
     "(made if missing), named WORKBOOK.SHEET.csv (.txt without --csv), with\n"
     "characters other than letters, digits, '_' and '-' replaced by '_';\n"
     "workbooks of the same name get their folders' names in front. Workbooks\n"
-    "are converted in parallel worker processes; the written files are listed\n"
+    "are converted in parallel worker processes (a workbook that crashes its\n"
+    "worker fails alone); the written files are listed\n"
     "on standard output, failures and a summary on standard error.\n"
     "  --sheet S  the first sheet (default), a position N (1 is the first), all\n"
     "             sheets, or a name (=NAME for a sheet named like 'all' or '2')\n"
     "  --jobs N   worker processes (default: one per core)\n"
+    "  --threads  convert in threads of one process instead: no process per\n"
+    "             workbook, but a workbook that crashes the reader stops all\n"
     "  --force    replace files that exist (otherwise such a workbook fails)\n"
     "\n"
     "exit status: 0 done, 2 usage error, 3 no such file (or not a regular\n"
     "file, or unreadable), 4 not a workbook, 5 no such sheet, 6 the sheet\n"
-    "cannot be read, 7 the output cannot be written; with --out, the status\n"
-    "of the failed workbooks when they all failed alike, else 1\n";
+    "cannot be read, 7 the output cannot be written, 8 the workbook is\n"
+    "password-protected, 9 a file of another format (.xls, .xlsb, .ods, or\n"
+    "not a spreadsheet at all); with --out, the status of the failed\n"
+    "workbooks when they all failed alike, else 1\n";
 
 void note(const std::string& message) { std::fprintf(stderr, "tabulon: %s\n", message.c_str()); }
 
@@ -104,25 +112,60 @@ int checkFile(const std::string& path) {
   return kOk;
 }
 
-// Renders (or lists) the open workbook; the caller closes it.
-int render(const std::string& path, const std::vector<std::string>& operands, bool list, bool csv) {
-  if (list) return writeAll(listSheets()) ? kOk : fail(kOutputFailed, "cannot write the output");
-  std::vector<std::string> sheets = splitLines(listSheets());
-  if (sheets.empty()) return fail(kUnknownSheet, path + ": the workbook has no sheets");
+// All of standard input, which holds the workbook.
+bool readStandardInput(std::string& bytes) {
+  char buffer[1 << 16];
+  for (;;) {
+    ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) return true;
+    bytes.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+// The open workbook's sheet names, all kinds, in workbook order.
+std::vector<std::string> sheetNamesOf(TabulonWorkbook* workbook) {
+  std::vector<std::string> names;
+  const std::int64_t count = tabulonSheetCount(workbook, nullptr);
+  for (std::int64_t i = 0; i < count; ++i) {
+    TabulonSheetInfo info;
+    if (tabulonSheetInfo(workbook, i, &info, nullptr) == 0) names.emplace_back(info.name);
+  }
+  return names;
+}
+
+// Renders (or lists) the open workbook; the caller closes it. shown names
+// the workbook in messages.
+int render(TabulonWorkbook* workbook, const std::string& shown, const std::vector<std::string>& operands, bool list,
+           bool csv) {
+  std::vector<std::string> sheets = sheetNamesOf(workbook);
+  if (list) {
+    std::string listing;
+    for (const std::string& name : sheets) listing += name + "\n";
+    return writeAll(listing) ? kOk : fail(kOutputFailed, "cannot write the output");
+  }
+  if (sheets.empty()) return fail(kUnknownSheet, shown + ": the workbook has no sheets");
   const std::string sheet = operands.size() > 1 ? operands[1] : sheets.front();
   bool known = false;
   for (const std::string& name : sheets) known = known || name == sheet;
   if (!known) {
-    return fail(kUnknownSheet, "no sheet '" + sheet + "' in " + path + "; its sheets: " + quotedList(sheets));
+    return fail(kUnknownSheet, "no sheet '" + sheet + "' in " + shown + "; its sheets: " + quotedList(sheets));
   }
   // Cells of the workbook's own date formats are dates here too.
-  const char* text = getSheetText(sheet.c_str(), TABULON_TEXT_ALL_DATES);
-  if (std::strcmp(text, "0") == 0) {
-    const char* why = lastError(nullptr);
-    return fail(kUnreadableSheet, "sheet '" + sheet + "' of " + path + " cannot be read: " + why);
-  }
-  if (*text == '\0') note("sheet '" + sheet + "' of " + path + " holds no values");
-  bool written = csv ? writeAll(tabulon::cli::toCsv(text)) : writeAll(text);
+  const TabulonTextOptions options{tabulon::cli::textFlags(csv), 0};
+  TabulonStatus status;
+  std::size_t length = 0;
+  char* text = tabulonReadText(workbook, sheet.c_str(), 0, &options, &length, &status);
+  if (text == nullptr)
+    return fail(kUnreadableSheet, "sheet '" + sheet + "' of " + shown + " cannot be read: " + status.text);
+  // The library says why when the sheet has cells but none shows.
+  if (length == 0)
+    note("sheet '" + sheet + "' of " + shown + " holds no values" +
+         (status.text[0] == '\0' ? "" : " (" + std::string(status.text) + ")"));
+  bool written = csv ? writeAll(tabulon::cli::toCsv(std::string_view(text, length)))
+                     : writeAll(std::string_view(text, length));
+  tabulonFree(text);
   return written ? kOk : fail(kOutputFailed, "cannot write the output");
 }
 
@@ -146,7 +189,7 @@ bool isOption(const std::string& arg, const std::string& name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool csv = false, list = false, force = false;
+  bool csv = false, list = false, force = false, threads = false;
   std::string outDir, sheet, jobs;
   bool batch = false, batchOnly = false, sheetGiven = false;
   std::vector<std::string> operands;
@@ -167,6 +210,8 @@ int main(int argc, char** argv) {
       list = true;
     } else if (arg == "--force") {
       force = batchOnly = true;
+    } else if (arg == "--threads") {
+      threads = batchOnly = true;
     } else if (isOption(arg, "--out") || isOption(arg, "--sheet") || isOption(arg, "--jobs")) {
       std::string name = arg.substr(0, arg.find('='));
       std::string value;
@@ -194,7 +239,9 @@ int main(int argc, char** argv) {
   if (batch) {
     if (list) return usageError("--list and --out do not go together");
     if (operands.empty()) return usageError("--out needs at least one workbook");
-    BatchOptions options{operands, outDir, sheet, csv, force, 0};
+    for (const std::string& book : operands)
+      if (book == "-") return usageError("standard input ('-') is read without --out only");
+    BatchOptions options{operands, outDir, sheet, csv, force, 0, threads};
     if (sheetGiven && sheet.empty()) return usageError("--sheet needs a sheet");
     if (!sheet.empty() && sheet.find_first_not_of('0') == std::string::npos) {
       return usageError("sheet positions count from 1");
@@ -207,24 +254,36 @@ int main(int argc, char** argv) {
     }
     return tabulon::cli::runBatch(options);
   }
-  if (batchOnly) return usageError("--sheet, --jobs and --force go with --out");
+  if (batchOnly) return usageError("--sheet, --jobs, --threads and --force go with --out");
   if (operands.size() > (list ? 1u : 2u)) return usageError("too many arguments");
 
   const std::string path = operands.empty() ? samplePath() : operands[0];
-  if (int status = checkFile(path); status != kOk) return status;
+  // Standard input is read whole: the archive's directory sits at its end.
+  const bool fromInput = path == "-";
+  const std::string shown = fromInput ? "standard input" : path;
+  std::string bytes;
+  if (fromInput) {
+    if (!readStandardInput(bytes)) return fail(kNoFile, "standard input: " + std::string(std::strerror(errno)));
+  } else if (int status = checkFile(path); status != kOk) {
+    return status;
+  }
 
-  int opened = openExcel(path.c_str());
-  if (opened != 0) {
-    int code = 0;
-    const std::string why = lastError(&code);
+  TabulonStatus opened;
+  TabulonWorkbook* workbook = fromInput ? tabulonOpenMemory(bytes.data(), bytes.size(), TABULON_BORROW, &opened)
+                                        : tabulonOpen(path.c_str(), &opened);
+  if (workbook == nullptr) {
+    const int code = opened.code;
+    const std::string why = opened.text;
     if (code == TABULON_NO_SUCH_FILE || code == TABULON_NOT_A_FILE || code == TABULON_UNREADABLE)
       return fail(kNoFile, why);
+    // The library's text names the file and what it is.
+    if (const Exit foreign = foreignFormat(code); foreign != kOk) return fail(foreign, fromInput ? shown + ": " + why : why);
     // The archive's own messages already name the file.
     std::string reason = why;
     if (reason.rfind(path + ": ", 0) == 0) reason.erase(0, path.size() + 2);
-    return fail(kNotWorkbook, path + ": not a workbook (" + reason + ")");
+    return fail(kNotWorkbook, shown + ": not a workbook (" + reason + ")");
   }
-  int status = render(path, operands, list, csv);
-  closeExcel();
+  int status = render(workbook, shown, operands, list, csv);
+  tabulonClose(workbook, nullptr);
   return status;
 }

@@ -1,6 +1,8 @@
 // Arbitrary workbook bytes through the host's calls: openExcel, listSheets,
 // getSheetData and readColumns for every sheet (and one unknown name),
-// closeExcel. Each sheet is also rendered in small blocks (sizes from the
+// closeExcel; then the same bytes opened from memory as a workbook handle,
+// which must open or fail as the file did, with every sheet's text the
+// same and its columns well formed. Each sheet is also rendered in small blocks (sizes from the
 // input's last byte): neither its text nor its columns may depend on where
 // the blocks are cut or on the number of threads. The two outputs must
 // agree: both succeed or both fail (running out of memory aside, as each
@@ -13,7 +15,7 @@
 #include <new>
 
 #include "api/sheet_extraction.h"
-#include "api/workbook.h"
+#include "api/default_workbook.h"
 #include "api/workbook_state.h"
 #include "base/failure.h"
 #include "fuzz_support.h"
@@ -196,6 +198,50 @@ void checkColumnCuts(const std::string& name, std::size_t blockBytes) {
   }
 }
 
+// The bytes opened from memory, as a handle: refused as the file was
+// (opened: openExcel's result, code: its failure), and each sheet's text
+// as getSheetData gave it (texts, "0" for a failure).
+void checkMemoryHandle(const std::uint8_t* data, std::size_t size, int opened, int code,
+                       const std::vector<std::string>& texts) {
+  TabulonStatus status;
+  TabulonWorkbook* workbook = tabulonOpenMemory(data, size, TABULON_BORROW, &status);
+  require((workbook != nullptr) == (opened == 0) || status.code == TABULON_OUT_OF_MEMORY ||
+              code == TABULON_OUT_OF_MEMORY,
+          "memory and file open differently");
+  if (workbook == nullptr) {
+    require(opened != -2 || status.code == code || status.code == TABULON_OUT_OF_MEMORY ||
+                code == TABULON_OUT_OF_MEMORY,
+            "memory and file are refused for different reasons");
+    return;
+  }
+  const std::int64_t count = tabulonSheetCount(workbook, &status);
+  require(count >= 0, "an open handle has no sheet count");
+  for (std::int64_t i = 0; i < count && static_cast<std::size_t>(i) < texts.size(); ++i) {
+    std::size_t length = 0;
+    char* text = tabulonReadText(workbook, nullptr, i, nullptr, &length, &status);
+    if (text == nullptr) {
+      require(status.code != TABULON_OK, "a failed read recorded no failure");
+      require(texts[i] == "0" || status.code == TABULON_OUT_OF_MEMORY, "memory fails where the file reads");
+    } else {
+      require(std::strlen(text) == length, "the text's length is wrong");
+      require(texts[i] == "0" || texts[i] == std::string(text, length), "memory and file give different text");
+      tabulonFree(text);
+    }
+    ArrowSchema schema;
+    ArrowArray array;
+    if (tabulonReadColumns(workbook, nullptr, i, nullptr, &schema, &array, &status) == 0) {
+      rowsWithValues(schema, array);
+      array.release(&array);
+      schema.release(&schema);
+    } else {
+      require(schema.release == nullptr && array.release == nullptr, "a failed read left a struct unreleased");
+    }
+  }
+  require(tabulonClose(workbook, &status) == 0, "closing an open handle failed");
+  require(tabulonClose(workbook, &status) == -1 && status.code == TABULON_INVALID_ARGUMENT,
+          "closing twice was not refused");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -204,6 +250,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const int opened = openExcel(path.c_str());
   require(opened == 0 || opened == -1 || opened == -2, "openExcel returned another code");
+  const int openCode = lastCode();
+  std::vector<std::string> texts;
   const char* list = listSheets();
   require(list != nullptr, "listSheets returned null");
   if (opened == 0) {
@@ -215,13 +263,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t last = size > 0 ? data[size - 1] : 0;
     const std::size_t smallest = 1 + last % 200;
     // Options from the same byte: a header, skipped rows, a row limit.
-    const TabulonReadOptions options{last % 3, last % 5 == 0 ? -1 : last % 4, last & 1};
+    TabulonReadOptions options{};
+    options.skip_rows = last % 3;
+    options.max_rows = last % 5 == 0 ? -1 : last % 4;
+    options.header = last & 1;
     for (std::size_t i = 0; i < names.size(); ++i) {
       const std::string& name = names[i];
       const char* text = getSheetData(name.c_str());
       require(text != nullptr, "getSheetData returned null");
       const int textCode = lastCode();
       const std::string whole = text;
+      texts.push_back(whole);
       // At most about 64 blocks, so that a sheet that inflates to
       // megabytes does not turn into a million jobs.
       std::size_t blockBytes = smallest, partBytes = 0;
@@ -234,6 +286,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
       require(whole == tabulon::extractSheet(tabulon::openWorkbook(), name.c_str(), 2, blockBytes),
               "the text depends on where the sheet is cut into blocks");
+      if (whole != "0" && !whole.empty()) {
+        // Every byte is charged before it is written: one byte less than
+        // the text is a refusal, never a shorter text.
+        tabulon::TextOptions tight;
+        tight.maxBytes = whole.size() - 1;
+        require(std::strcmp(tabulon::extractSheet(tabulon::openWorkbook(), name.c_str(), 2, blockBytes, tight),
+                            "0") == 0 && lastCode() == TABULON_OUT_OF_MEMORY,
+                "a text beyond the caller's limit was read");
+      }
       checkHostColumns(name, whole, textCode, nullptr);
       // A sheet that inflates to megabytes is read six more times below:
       // the engine would spend its time there rather than on new inputs.
@@ -252,5 +313,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   require(closeExcel() == 0, "closeExcel returned other than 0");
+  checkMemoryHandle(data, size, opened, openCode, texts);
   return 0;
 }

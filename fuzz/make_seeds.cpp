@@ -9,11 +9,13 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "support/compound_file.h"
 #include "support/xlsx_builder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using tabulon::test::compoundFile;
 using tabulon::test::Member;
 using tabulon::test::Workbook;
 using tabulon::test::worksheet;
@@ -73,6 +75,56 @@ std::vector<std::pair<std::string, Workbook>> workbooks() {
   big.sharedStrings = "<si><t>s</t></si>";
   books.push_back({"big-sheet", big});
   return books;
+}
+
+// ASCII text as UTF-16, without a byte-order mark.
+std::string utf16(const std::string& ascii, bool little) {
+  std::string out;
+  for (char c : ascii) out += little ? std::string{c, '\0'} : std::string{'\0', c};
+  return out;
+}
+
+// Workbooks of other encodings, other formats, and of a text much larger
+// than the archive, for the library target.
+void foreignSeeds() {
+  Workbook book;
+  book.sheets = {{"S", "<?xml version=\"1.0\" encoding=\"UTF-16\"?><worksheet><sheetData>" + sampleRows() +
+                           "</sheetData></worksheet>"}};
+  book.sharedStrings = kStrings;
+  for (bool little : {true, false}) {
+    std::vector<Member> members = book.members();
+    for (Member& m : members)
+      if (m.name == "xl/worksheets/sheet1.xml") m.bytes = utf16(m.bytes, little);
+    put("library", little ? "utf16le-sheet.xlsx" : "utf16be-sheet.xlsx", zipBytes(members));
+    put("text_encoding", little ? "utf16le" : "utf16be", utf16(book.sheets[0].second, little));
+  }
+  Workbook latin;
+  latin.sheets = {{"S", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><worksheet><sheetData>"
+                        "<row r=\"1\"><c r=\"1\" t=\"inlineStr\"><is><t>S\xE9rie</t></is></c></row>"
+                        "</sheetData></worksheet>"}};
+  put("library", "latin1-sheet.xlsx", zipBytes(latin.members()));
+  put("text_encoding", "latin1", latin.sheets[0].second);
+  put("text_encoding", "windows-1252", "<?xml version='1.0' encoding='windows-1252'?><a>\x80\x81\x9F</a>");
+  put("text_encoding", "unknown", "<?xml version=\"1.0\" encoding=\"x-none\"?><a/>");
+  put("text_encoding", "utf8-mark", "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?><a>\xC3\xA9</a>");
+
+  // One long string used by many cells: the text is many times the archive.
+  Workbook uses;
+  std::string cells;
+  for (int i = 0; i < 400; ++i) cells += "<c t=\"s\"><v>0</v></c>";
+  uses.sheets = {{"S", worksheet("A1:XFD1", "<row r=\"1\">" + cells + "</row>")}};
+  uses.sharedStrings = "<si><t>" + std::string(8192, 'w') + "</t></si>";
+  put("library", "string-uses.xlsx", zipBytes(uses.members()));
+
+  const std::string encrypted = compoundFile({"EncryptionInfo", "EncryptedPackage"});
+  put("library", "encrypted.xlsx", encrypted);
+  put("file_kind", "encrypted", encrypted);
+  put("file_kind", "xls", compoundFile({"Workbook", "a", "b", "c", "d", "e"}));
+  put("file_kind", "doc", compoundFile({"WordDocument"}));
+  put("file_kind", "html", "<!DOCTYPE html><table><tr><td>1</td></tr></table>");
+  put("file_kind", "csv", "a,b\n1,2\n");
+  put("library", "xlsb.xlsx", zipBytes({Member("xl/workbook.bin", "\x83\x01")}));
+  put("library", "ods.xlsx", zipBytes({Member("mimetype", "application/vnd.oasis.opendocument.spreadsheet", true)}));
 }
 
 // The members' bytes after a change: the archive target's damaged seeds.
@@ -187,6 +239,7 @@ int main(int argc, char** argv) {
   }
   root = argv[1];
   archiveAndLibrarySeeds();
+  foreignSeeds();
   partSeeds();
   valueSeeds();
   rowSeeds();

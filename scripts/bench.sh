@@ -50,7 +50,7 @@ if [ ${#names[@]} -eq 0 ]; then
   if [ $frames -eq 1 ]; then names=(M L); else names=(S M L W T); fi
 fi
 
-"$root/scripts/install-deps.sh" >&2
+"$root/scripts/install-deps.sh" tests >&2
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTABULON_TESTS=OFF >/dev/null
 targets=(tabulon make_workbooks bench_floor tabulon_bench)
 [ -f "$root/cli/CMakeLists.txt" ] && targets+=(tabulon_cli)

@@ -22,7 +22,7 @@ targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=("${all_targets[@]}")
 
 if [ "${FUZZ_NO_BUILD:-0}" != 1 ]; then
-  "$root/scripts/install-deps.sh" >/dev/null
+  "$root/scripts/install-deps.sh" fuzz >/dev/null
   if [ ! -f "$build/CMakeCache.txt" ]; then
     CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DTABULON_FUZZ=ON -DTABULON_TESTS=OFF -DTABULON_WERROR=ON >/dev/null

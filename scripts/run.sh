@@ -1,8 +1,14 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds, and prints a sheet of a workbook (the
-# bundled sample when no workbook is given).
+# Installs what the command-line program needs, builds it, and prints a
+# sheet of a workbook (the bundled sample when no workbook is given). The
+# tests are not built here: ./scripts/test.sh builds and runs them.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/install-deps.sh" >&2
-BUILD_DIR=$root/build "$root/scripts/build.sh" >&2
-exec "$root/build/cli/tabulon" "$@"
+build=$root/build
+"$root/scripts/install-deps.sh" cli >&2
+# A build folder configured by test.sh keeps its tests; a fresh one has none.
+tests=OFF
+[ -f "$build/CMakeCache.txt" ] && grep -q '^TABULON_TESTS:BOOL=ON' "$build/CMakeCache.txt" && tests=ON
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} -DTABULON_TESTS=$tests >/dev/null
+cmake --build "$build" -j"$(nproc)" --target tabulon_cli >&2
+exec "$build/cli/tabulon" "$@"

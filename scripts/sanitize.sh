@@ -6,6 +6,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 kinds=("$@")
 [ ${#kinds[@]} -eq 0 ] && kinds=(address thread)
+"$root/scripts/install-deps.sh" sanitize
 for kind in "${kinds[@]}"; do
   build=$root/build-$kind
   echo "== $kind sanitizer build in $build"

@@ -1,13 +1,16 @@
 """The command-line program, the C host example, the bundled sample, the
 README's examples and the installed layout."""
 import csv
+import struct
 import io
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 import zipfile
 
@@ -55,6 +58,28 @@ def number_cell(ref, number):
     return '<c r="%s"><v>%s</v></c>' % (ref, number)
 
 
+def compound_file(names):
+    """A compound file (the container of .xls and of encrypted workbooks)
+    of 512-byte sectors whose directory lists the given stream names."""
+    entries = ["Root Entry"] + list(names)
+    dir_sectors = (len(entries) + 3) // 4
+    header = bytearray(512)
+    header[0:8] = b"\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"
+    struct.pack_into("<HHHHH", header, 24, 0x3E, 3, 0xFFFE, 9, 6)
+    struct.pack_into("<IIIIIIII", header, 44, 1, 1, 0, 4096, 0xFFFFFFFE, 0, 0xFFFFFFFE, 0)
+    struct.pack_into("<I", header, 76, 0)
+    for i in range(1, 109):
+        struct.pack_into("<I", header, 76 + 4 * i, 0xFFFFFFFF)
+    fat = [0xFFFFFFFD] + [2 + s if s + 1 < dir_sectors else 0xFFFFFFFE for s in range(dir_sectors)]
+    fat += [0xFFFFFFFF] * (128 - len(fat))
+    directory = bytearray(512 * dir_sectors)
+    for e, name in enumerate(entries):
+        encoded = name.encode("utf-16-le")
+        directory[128 * e:128 * e + len(encoded)] = encoded
+        struct.pack_into("<HB", directory, 128 * e + 64, len(encoded) + 2, 5 if e == 0 else 2)
+    return bytes(header) + struct.pack("<128I", *fat) + bytes(directory)
+
+
 class CommandLine(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp()
@@ -94,7 +119,13 @@ class CommandLine(unittest.TestCase):
         broken = self.path("broken.xlsx")  # a zip, but no workbook part
         with zipfile.ZipFile(broken, "w") as z:
             z.writestr("xl/styles.xml", "<styleSheet/>")
+        protected, legacy = self.path("protected.xlsx"), self.path("old.xls")
+        with open(protected, "wb") as f:
+            f.write(compound_file(["EncryptionInfo", "EncryptedPackage"]))
+        with open(legacy, "wb") as f:
+            f.write(compound_file(["Workbook"]))
         books = {
+            "formats.xlsx": {"F": '<row r="1"><c r="A1" s="1"/></row>'},
             "nopart.xlsx": {"Gone": None},
             "nosheets.xlsx": {},
             "blank.xlsx": {"Blank": "", "Full": '<row r="1">%s</row>' % number_cell("A1", 7)},
@@ -120,10 +151,13 @@ class CommandLine(unittest.TestCase):
             ((self.path("missing.xlsx"),), 3, "", "No such file"),
             ((self.dir,), 3, "", "not a regular file"),
             (("/dev/null",), 3, "", "not a regular file"),
-            ((text_file,), 4, "", "not a workbook"),
+            ((text_file,), 9, "", "not a workbook: a text file"),
             ((empty_file,), 4, "", "not a workbook"),
             ((broken,), 4, "", "not a workbook"),
             ((self.path("nopart.xlsx"),), 6, "", "cannot be read"),
+            ((protected,), 8, "", "protected.xlsx: password-protected; save it without a password"),
+            ((legacy,), 9, "", "old.xls: a legacy .xls workbook"),
+            ((self.path("formats.xlsx"),), 0, "", "holds no values (its part holds 1 cell element,"),
             (("--bogus",), 2, "", "unknown option --bogus"),
             ((SAMPLE, "Sales", "extra"), 2, "", "too many arguments"),
             (("--list", SAMPLE, "Sales"), 2, "", "too many arguments"),
@@ -139,6 +173,38 @@ class CommandLine(unittest.TestCase):
                     self.assertTrue(result.stderr.startswith("tabulon: "), result.stderr)
                 if status == 2:
                     self.assertIn("tabulon --help", result.stderr)
+
+    def test_standard_input_reads_as_the_file(self):
+        with open(SAMPLE, "rb") as f:
+            sample = f.read()
+        cases = [
+            # arguments besides "-", what the file gives
+            ((), (SAMPLE,)), (("Notes",), (SAMPLE, "Notes")), (("--csv",), ("--csv", SAMPLE)),
+            (("--list",), ("--list", SAMPLE)), (("Nope",), (SAMPLE, "Nope")),
+        ]
+        for args, same in cases:
+            with self.subTest(args=args):
+                args = ("-",) + args if args != ("--list",) and args != ("--csv",) else args + ("-",)
+                result = subprocess.run([CLI, *args], input=sample, capture_output=True)
+                expected = subprocess.run([CLI, *same], capture_output=True)
+                self.assertEqual((result.returncode, result.stdout), (expected.returncode, expected.stdout))
+                self.assertEqual(result.stderr.replace(b"standard input", SAMPLE.encode()), expected.stderr)
+        # Bad bytes are refused as the same bytes in a file are.
+        # (A text file is named as one: exit 9, a file of another format.)
+        for what, data, status in [("empty", b"", 4), ("text", b"not a workbook\n" * 20, 9),
+                                   ("truncated", sample[:1000], 4), ("end cut off", sample[:-30], 4)]:
+            with self.subTest(bad=what):
+                with open(self.path("bad.xlsx"), "wb") as f:
+                    f.write(data)
+                result = subprocess.run([CLI, "-"], input=data, capture_output=True, text=False)
+                expected = run(self.path("bad.xlsx"))
+                self.assertEqual(result.returncode, status)
+                self.assertEqual(result.returncode, expected.returncode)
+                self.assertEqual(result.stderr.decode().replace("standard input", self.path("bad.xlsx")),
+                                 expected.stderr)
+        result = run("--out", self.dir, "-")
+        self.assertEqual(result.returncode, 2)
+        self.assertIn("without --out only", result.stderr)
 
     @unittest.skipIf(os.geteuid() == 0, "root reads every file")
     def test_unreadable_file(self):
@@ -159,7 +225,8 @@ class CommandLine(unittest.TestCase):
         self.assertEqual(result.returncode, 0)
         self.assertIn("usage: tabulon", result.stdout)
         for status in ["0 done", "2 usage error", "3 no such file", "4 not a workbook",
-                       "5 no such sheet", "6 the sheet\ncannot be read", "7 the output"]:
+                       "5 no such sheet", "6 the sheet\ncannot be read", "7 the output",
+                       "8 the workbook is\npassword-protected", "9 a file of another format"]:
             self.assertIn(status, result.stdout)
         self.assertIn("bundled sample: " + SAMPLE, result.stdout)
 
@@ -228,6 +295,58 @@ class Batch(unittest.TestCase):
         with open(os.path.join(self.out, "my_book_v2.Q1_2024.txt"), encoding="utf-8") as f:
             self.assertEqual(f.read(), "3;\n")
 
+    def test_threads_write_what_processes_write(self):
+        other = self.book("other.xlsx", {"One": "x", "Two": "y,z"})
+        missing = self.path("missing.xlsx")
+        outputs = []
+        for mode in [(), ("--threads",)]:
+            shutil.rmtree(self.out, ignore_errors=True)
+            result = self.batch("--csv", "--sheet", "all", "--jobs", "2", *mode, SAMPLE, missing, other)
+            self.assertEqual(result.returncode, 3, result.stderr)
+            contents = {}
+            for name in self.written():
+                with open(os.path.join(self.out, name), "rb") as f:
+                    contents[name] = f.read()
+            outputs.append((result.stdout, contents, "missing.xlsx: No such file" in result.stderr))
+        self.assertEqual(outputs[0], outputs[1])
+        self.assertEqual(len(outputs[0][1]), 5)
+
+    def test_an_interrupted_batch_leaves_no_temporary_files(self):
+        # Big sheets, so that files are being written most of the time.
+        row = "".join(text_cell("%s1" % c, "some text to write out, quite a lot of it " * 3) for c in "ABCDEFGH")
+        rows = "".join('<row r="%d">%s</row>' % (r, row.replace("1\"", "%d\"" % r)) for r in range(1, 5001))
+        books = []
+        for i in range(6):
+            books.append(self.path("big%d.xlsx" % i))
+            write_book(books[-1], {"S": rows})
+        for mode, how in [((), "group"), (("--threads",), "group"), ((), "main process")]:
+            with self.subTest(mode=mode, signal_to=how):
+                shutil.rmtree(self.out, ignore_errors=True)
+                os.makedirs(self.out)
+                process = subprocess.Popen([CLI, "--out", self.out, "--jobs", "2", "--force", *mode, *books],
+                                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                           start_new_session=True)
+                caught = False
+                while process.poll() is None and not caught:
+                    if any(".part-" in name for name in os.listdir(self.out)):
+                        os.killpg(process.pid, signal.SIGSTOP)
+                        # Still there while everything stands still: interrupt now.
+                        caught = any(".part-" in name for name in os.listdir(self.out))
+                        if caught:
+                            if how == "group":
+                                os.killpg(process.pid, signal.SIGINT)
+                            else:
+                                os.kill(process.pid, signal.SIGTERM)
+                        os.killpg(process.pid, signal.SIGCONT)
+                process.communicate(timeout=120)
+                self.assertTrue(caught, "the batch ended before a file was caught being written")
+                self.assertLess(process.returncode, 0)
+                # Workers that got the signal from the main process end a moment later.
+                deadline = time.monotonic() + 10
+                while time.monotonic() < deadline and any(".part-" in n for n in os.listdir(self.out)):
+                    time.sleep(0.05)
+                self.assertEqual([n for n in os.listdir(self.out) if ".part-" in n], [])
+
     def test_workbooks_of_the_same_name_do_not_collide(self):
         books = [self.book(name, {"S": name}) for name in
                  ["2023/jan/book.xlsx", "2024/jan/book.xlsx", "2024/book.xlsx", "book.xlsm"]]
@@ -270,7 +389,7 @@ class Batch(unittest.TestCase):
         cases = [
             # workbooks, --sheet, exit status, texts in standard error, files written
             ([missing, good], "Sales", 3, ["missing.xlsx: No such file"], ["good.Sales.txt"]),
-            ([good, not_book], "1", 4, ["notes.xlsx: not a workbook"], ["good.Sales.txt"]),
+            ([good, not_book], "1", 9, ["notes.xlsx: not a workbook"], ["good.Sales.txt"]),
             ([self.dir, good], "Sales", 3, [self.dir + ": not a regular file"], ["good.Sales.txt"]),
             ([SAMPLE, good], "Notes", 5, ["no sheet 'Notes' in %s; its sheets: 'Sales'" % good],
              ["sample.Notes.txt"]),
@@ -375,6 +494,27 @@ class Csv(unittest.TestCase):
                 text_cell("A2", "two\nlines"), number_cell("B2", 2)))
         self.assertEqual(out.replace("\r\n", "|"), '"a,b","say ""hi""",,1|"two\nlines",2,,|')
 
+    def test_every_character_of_a_cell_is_kept(self):
+        # Carriage returns, ';' and quotes stay, quoted as RFC 4180 asks (a
+        # raw CR LF in XML text reads as LF, as any XML reader has it).
+        out = self.convert('<row r="1">%s%s%s</row>' % (
+            text_cell("A1", "right,_x000D__x000D_This"), text_cell("B1", "a;b"),
+            text_cell("C1", 'end\r\n"q"')))
+        records = list(csv.reader(io.StringIO(out, newline="")))
+        self.assertEqual(records, [["right,\r\rThis", "a;b", 'end\n"q"']])
+
+    def test_rows_end_at_the_last_column_holding_a_value(self):
+        with tempfile.TemporaryDirectory() as d:
+            path = os.path.join(d, "wide.xlsx")
+            with zipfile.ZipFile(path, "w") as z:
+                z.writestr("xl/workbook.xml", '<workbook><sheets><sheet name="W" sheetId="1"/></sheets></workbook>')
+                z.writestr("xl/worksheets/sheet1.xml",
+                           '<worksheet><dimension ref="A1:XFD1048576"/><sheetData><row r="1">%s</row>'
+                           '<row r="2">%s</row></sheetData></worksheet>'
+                           % (number_cell("A1", 1), number_cell("C2", 3)))
+            self.assertEqual(run(path).stdout, "1;;;\n;;3;\n")
+            self.assertEqual(run("--csv", path).stdout, "1,,\n,,3\n")
+
     def test_line_feeds_anywhere_in_a_row_keep_the_row_whole(self):
         # A line feed at the start of a cell ends a line of the text right
         # after a ';', which alone does not end the row.
@@ -454,7 +594,13 @@ class Readme(unittest.TestCase):
             for command, expected in re.findall(r"^\$ (tabulon[^\n]*)\n((?:(?!\$ )[^\n]*\n)*)", block, re.M):
                 with self.subTest(command=command):
                     args = command.split()[1:]
-                    result = run(*args, cwd=SOURCE)
+                    stdin = None
+                    if "<" in args:  # "< FILE": standard input from the file
+                        at = args.index("<")
+                        stdin = open(os.path.join(SOURCE, args[at + 1]), "rb")
+                        del args[at:at + 2]
+                    with stdin or open(os.devnull, "rb") as given:
+                        result = run(*args, cwd=SOURCE, stdin=given)
                     self.assertEqual(result.returncode, 0, result.stderr)
                     self.assertEqual(result.stdout.replace("\r\n", "\n"), expected)
 
@@ -501,6 +647,24 @@ class Readme(unittest.TestCase):
                     self.assertEqual(result.returncode, 0, result.stderr)
                     expected = re.findall(r"^# -> (.*)$", block, re.M)
                     self.assertEqual(result.stdout.splitlines(), expected)
+
+    def test_c_handles_command(self):
+        """The README's command that builds and runs the handles example."""
+        commands = re.findall(r"^(cc [^\n]*examples/handles\.c[^\n]*)$", readme(), re.M)
+        if not commands:
+            self.skipTest("the README shows no handles example")
+        if shutil.which("cc") is None:
+            self.skipTest("no C compiler")
+        with tempfile.TemporaryDirectory() as d:
+            for folder in ["examples", "include"]:
+                shutil.copytree(os.path.join(SOURCE, folder), os.path.join(d, folder))
+            os.makedirs(os.path.join(d, "build"))
+            os.symlink(LIBRARY, os.path.join(d, "build", "tabulon.so"))
+            result = subprocess.run(commands[0], shell=True, capture_output=True, text=True, cwd=d)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertEqual(result.stdout.splitlines()[:3],
+                             ["Sales: 6 lines", "Übersicht: 4 lines", "Notes: 2 lines"])
+            self.assertIn("closed twice: the workbook handle is not open", result.stdout)
 
     def test_c_host_command(self):
         """The README's command that builds and runs the C host."""

@@ -4,7 +4,9 @@
     tabulon.sheet_names("book.xlsx")            # ['Sales', 'Übersicht', ...]
     tabulon.read_sheet("book.xlsx", "Sales")    # [['Date', 'Region', ...], ...]
     tabulon.read_frame("book.xlsx")             # pandas DataFrame of the first sheet
-    tabulon.read_frames("data/*.xlsx")          # many workbooks in worker processes, one DataFrame
+    tabulon.read_frames("data/*.xlsx")          # many workbooks at once, one DataFrame
+    with tabulon.open(data) as book:            # data: a path, bytes or a binary file
+        frames = [book.read_frame(name) for name in book.sheet_names]
 
 tabulon.dask.read_sheet (import tabulon.dask) gives a Dask DataFrame with a
 partition per workbook.
@@ -15,95 +17,79 @@ left out. `read_frame` types the columns; everything else returns text.
 Cell text is decoded as UTF-8, with bytes that are not UTF-8 replaced by
 U+FFFD.
 
-Paths may be str, bytes or path-like. A sheet is named by its exact name, or
-by its position (0 is the first sheet); None means the first sheet.
+A workbook source is a path (str or path-like), the workbook's bytes
+(bytes, bytearray, memoryview), or a binary file-like object, read from
+where it stands to its end. (A path held in bytes is given as
+os.fsdecode(path).) Every reading function takes any of them; open()
+returns a Workbook that reads many sheets without opening the source again.
 
-The library holds one workbook per process and its calls must not overlap:
-every function here takes a process-wide lock and opens and closes the
-workbook itself, so threads may call them freely (one at a time runs).
+A sheet is named by its exact name, or by its position among the
+worksheets (0 is the first; chart, dialog and macro sheets are not
+counted, as pandas counts them); None means the first worksheet.
+
+Threads may call everything here at the same time, on one Workbook or many:
+the library's calls release the GIL and run in parallel.
 
 Errors: FileNotFoundError, IsADirectoryError and the other OSErrors of
-reading a file; WorkbookError (a TabulonError) for a file that is not a
-workbook the library can load; UnknownSheetError (a TabulonError and a
-ValueError) for a sheet the workbook does not have, its message naming the
-workbook's sheets; TabulonError for a sheet that cannot be read or a library
+reading a file; WorkbookError (a TabulonError) for a file or bytes that are
+not a workbook the library can load, with the same reason whatever the
+source, or one of its subclasses naming what the file is
+(PasswordProtectedError, LegacyXlsError, XlsbError, OpenDocumentError,
+NotASpreadsheetError, EncodingError); TypeError for a source of another
+type; UnknownSheetError (a TabulonError and a ValueError) for a sheet the
+workbook does not have, its message naming the workbook's sheets;
+TabulonError for a sheet that cannot be read or a library
 that cannot be found.
 
 The library is $TABULON_LIBRARY when that is set, else tabulon.so beside
 this module (an installed copy), else build/tabulon.so of the source tree.
 """
 
-import ctypes
-import os
-
 from . import _arrow, _frame, _library, _text
-from ._errors import TabulonError, UnknownSheetError, WorkbookError
+from ._errors import (EncodingError, LegacyXlsError, NotASpreadsheetError, OpenDocumentError,
+                      PasswordProtectedError, TabulonError, UnknownSheetError, WorkbookError,
+                      XlsbError)
 from ._library import library_path, version
-from ._many import ReadErrors, read_frames
+from ._many import ReadErrors, ReaderDied, read_frames
+from ._workbook import Workbook
 
-__all__ = ["sheet_names", "read_sheet", "read_frame", "read_frames", "read_text", "version",
-           "library_path", "TabulonError", "WorkbookError", "UnknownSheetError", "ReadErrors"]
+# open is left out: a star import would hide the built-in open.
+__all__ = ["Workbook", "sheet_names", "read_sheet", "read_frame", "read_frames", "read_text",
+           "version", "library_path", "TabulonError", "WorkbookError", "UnknownSheetError",
+           "PasswordProtectedError", "LegacyXlsError", "XlsbError", "OpenDocumentError",
+           "NotASpreadsheetError", "EncodingError", "ReadErrors", "ReaderDied"]
 
+def open(source):
+    """The open Workbook of source (a path, bytes, bytearray, memoryview or
+    a binary file-like object); a context manager:
 
-def sheet_names(path):
-    """The workbook's sheet names, in workbook order."""
-    with _library.open_workbook(path) as lib:
-        return _text.decode_names(lib.listSheets())
-
-
-def _choose(names, sheet, path):
-    """The name of the sheet asked for, or UnknownSheetError."""
-    if sheet is None:
-        if not names:
-            raise UnknownSheetError("%s: the workbook has no sheets" % _shown(path), names)
-        return names[0]
-    if isinstance(sheet, int) and not isinstance(sheet, bool):
-        if 0 <= sheet < len(names):
-            return names[sheet]
-        raise UnknownSheetError("%s has no sheet number %d (counted from 0); its sheets: %s"
-                                % (_shown(path), sheet, _listed(names)), names)
-    if not isinstance(sheet, str):
-        raise TypeError("sheet must be a name (str), a position (int) or None, not %s"
-                        % type(sheet).__name__)
-    if sheet not in names:
-        raise UnknownSheetError("no sheet %r in %s; its sheets: %s"
-                                % (sheet, _shown(path), _listed(names)), names)
-    return sheet
+        with tabulon.open("book.xlsx") as book:
+            print(book.sheet_names)
+            frame = book.read_frame("Sales")
+    """
+    return Workbook(source)
 
 
-def _shown(path):
-    return os.fsdecode(path)
+def sheet_names(source):
+    """The workbook's worksheet names, in workbook order."""
+    with Workbook(source) as book:
+        return book.sheet_names
 
 
-def _listed(names):
-    return ", ".join(repr(name) for name in names) or "none"
-
-
-def read_text(path, sheet=None):
+def read_text(source, sheet=None):
     """The sheet's text exactly as the library renders it: one line per row,
     every field ended by ";"."""
-    with _library.open_workbook(path) as lib:
-        names = _text.decode_names(lib.listSheets())
-        name = _choose(names, sheet, path)
-        address = lib.getSheetData(_text.encode_name(name))
-        data = ctypes.string_at(address) if address else b"0"
-        # The name is listed, so "0" means its part is missing or unreadable.
-        if data == b"0":
-            code, reason = _library.last_failure(lib)
-            if code != _library.OK:
-                raise _library.failure_error(code, reason, path, "sheet %r of %s cannot be read"
-                                             % (name, _shown(path)), names)
-            raise TabulonError("sheet %r of %s cannot be read (its part is missing or damaged)"
-                               % (name, _shown(path)))
-    return data.decode("utf-8", _text.TEXT_ERRORS)
+    with Workbook(source) as book:
+        return book.read_text(sheet)
 
 
-def read_sheet(path, sheet=None):
+def read_sheet(source, sheet=None):
     """The sheet as a list of rows, each a list of str, one per column."""
-    return _text.split_rows(read_text(path, sheet))
+    with Workbook(source) as book:
+        return book.read_sheet(sheet)
 
 
-def read_frame(path, sheet=None, header=True, *, skiprows=0, nrows=None, dtype=None):
+def read_frame(source, sheet=None, header=True, *, skiprows=0, nrows=None, dtype=None):
     """The sheet as a pandas DataFrame of typed columns, one per sheet column
     from the first to the last holding a value, one row per sheet row from
     the first to the last holding a value (rows without values inside are
@@ -142,27 +128,5 @@ def read_frame(path, sheet=None, header=True, *, skiprows=0, nrows=None, dtype=N
     Raises ImportError without pandas, MemoryError when the sheet's extent
     is too large to hold, and the module's other errors.
     """
-    pandas = _frame.import_pandas()  # fail before reading a large sheet
-    import numpy  # pandas brings it
-
-    header = _frame.header_flag(header)
-    skip_rows, max_rows = _frame.row_options(skiprows, nrows)
-    options = _arrow.ReadOptions(skip_rows, max_rows, 1 if header else 0)
-    schema, array = _arrow.ArrowSchema(), _arrow.ArrowArray()
-    try:
-        with _library.open_workbook(path) as lib:
-            names = _text.decode_names(lib.listSheets())
-            name = _choose(names, sheet, path)
-            if lib.readColumns(_text.encode_name(name), ctypes.byref(options),
-                               ctypes.byref(schema), ctypes.byref(array)) != 0:
-                code, reason = _library.last_failure(lib)
-                raise _library.failure_error(code, reason, path, "sheet %r of %s cannot be read"
-                                             % (name, _shown(path)), names)
-        # The columns outlive the workbook: copy them out without the lock.
-        rows, columns = _arrow.take_columns(numpy, schema, array)
-    finally:
-        if schema.release or array.release:
-            with _library.locked_library():
-                _arrow.release(array)
-                _arrow.release(schema)
-    return _frame.to_frame(pandas, numpy, rows, columns, header, dtype)
+    with Workbook(source) as book:
+        return book.read_frame(sheet, header, skiprows=skiprows, nrows=nrows, dtype=dtype)

@@ -49,11 +49,27 @@ ArrowArray._fields_ = [
 
 
 class ReadOptions(ctypes.Structure):
+    """struct TabulonReadOptions; zero-filled fields keep the library's
+    defaults (but max_rows: 0 reads no rows, -1 all)."""
     _fields_ = [
         ("skip_rows", ctypes.c_int64),
         ("max_rows", ctypes.c_int64),
         ("header", ctypes.c_int),
+        ("flags", ctypes.c_uint),
+        ("first_row", ctypes.c_int64),
+        ("last_row", ctypes.c_int64),
+        ("first_column", ctypes.c_int64),
+        ("last_column", ctypes.c_int64),
+        ("columns", ctypes.POINTER(ctypes.c_int64)),
+        ("column_count", ctypes.c_int64),
+        ("text_columns", ctypes.POINTER(ctypes.c_int64)),
+        ("text_column_count", ctypes.c_int64),
     ]
+
+
+# ReadOptions.flags
+SKIP_FROM_FIRST_ROW = 1
+READ_KINDS = 2
 
 
 # Column kinds, from the child's format.

@@ -1,9 +1,10 @@
-"""Finding and loading tabulon.so, and the one lock around it.
+"""Finding and loading tabulon.so, and turning its failures into exceptions.
 
-The library holds one workbook per process and its entry points must not
-run at the same time, so every use goes through `locked_library`, and a
-workbook is only ever open inside `open_workbook`, which holds the lock from
-opening it until it is closed again.
+The module reads through the library's workbook handles, which may be used
+from any number of threads at once: nothing here serialises the calls.
+ctypes releases the GIL for the length of each foreign call, so threads
+read in parallel. The fixed entry points (openExcel ...) keep one workbook
+per process and are declared only for tests that look at them.
 """
 
 import contextlib
@@ -14,16 +15,37 @@ import stat
 import threading
 
 from ._arrow import ArrowArray, ArrowSchema, ReadOptions
-from ._errors import TabulonError, UnknownSheetError, WorkbookError
+from ._errors import FORMAT_ERRORS, TabulonError, UnknownSheetError, WorkbookError
 
 LIBRARY_FILE = "tabulon.so"
 ENVIRONMENT = "TABULON_LIBRARY"
 
-_lock = threading.Lock()
+_load_lock = threading.Lock()  # only around the first load
 _loaded = None  # (ctypes library, absolute path) once loaded
 
-# name: (argument types, result type). getSheetData's text is copied out with
-# string_at while the lock is held: the library reuses its buffer.
+
+class Status(ctypes.Structure):
+    """struct TabulonStatus: how one handle call ended."""
+    _fields_ = [("code", ctypes.c_int), ("text", ctypes.c_char * 512)]
+
+
+class SheetInfo(ctypes.Structure):
+    """struct TabulonSheetInfo."""
+    _fields_ = [("name", ctypes.c_char_p), ("kind", ctypes.c_int), ("visibility", ctypes.c_int)]
+
+
+class TextOptions(ctypes.Structure):
+    """struct TabulonTextOptions."""
+    _fields_ = [("flags", ctypes.c_uint), ("max_bytes", ctypes.c_uint64)]
+
+
+TEXT_ALL_DATES = 1
+BORROW = 1
+
+_handle = ctypes.c_void_p
+_status = ctypes.POINTER(Status)
+
+# name: (argument types, result type).
 _ENTRY_POINTS = {
     "openExcel": ([ctypes.c_char_p], ctypes.c_int),
     "getSheetData": ([ctypes.c_char_p], ctypes.c_void_p),
@@ -33,6 +55,17 @@ _ENTRY_POINTS = {
     "lastError": ([ctypes.POINTER(ctypes.c_int)], ctypes.c_char_p),
     "readColumns": ([ctypes.c_char_p, ctypes.POINTER(ReadOptions),
                      ctypes.POINTER(ArrowSchema), ctypes.POINTER(ArrowArray)], ctypes.c_int),
+    "tabulonOpen": ([ctypes.c_char_p, _status], _handle),
+    "tabulonOpenMemory": ([ctypes.c_void_p, ctypes.c_size_t, ctypes.c_uint, _status], _handle),
+    "tabulonClose": ([_handle, _status], ctypes.c_int),
+    "tabulonSheetCount": ([_handle, _status], ctypes.c_int64),
+    "tabulonSheetInfo": ([_handle, ctypes.c_int64, ctypes.POINTER(SheetInfo), _status], ctypes.c_int),
+    "tabulonReadColumns": ([_handle, ctypes.c_char_p, ctypes.c_int64, ctypes.POINTER(ReadOptions),
+                            ctypes.POINTER(ArrowSchema), ctypes.POINTER(ArrowArray), _status], ctypes.c_int),
+    # The text's address as an integer: it is copied out, then freed.
+    "tabulonReadText": ([_handle, ctypes.c_char_p, ctypes.c_int64, ctypes.POINTER(TextOptions),
+                         ctypes.POINTER(ctypes.c_size_t), _status], ctypes.c_void_p),
+    "tabulonFree": ([ctypes.c_void_p], None),
 }
 
 # The library's failure codes (enum TabulonFailure).
@@ -48,6 +81,12 @@ NO_SUCH_SHEET = 8
 NO_WORKBOOK = 9
 INVALID_ARGUMENT = 10
 INTERNAL = 11
+ENCRYPTED = 12
+LEGACY_XLS = 13
+BINARY_XLSB = 14
+OPENDOCUMENT = 15
+NOT_A_SPREADSHEET = 16
+UNKNOWN_ENCODING = 17
 
 
 def candidates():
@@ -65,10 +104,18 @@ def candidates():
 
 
 def _load():
-    """The library and its path, loaded on first use. The caller holds _lock."""
+    """The library and its path, loaded on first use."""
     global _loaded
     if _loaded is not None:
         return _loaded
+    with _load_lock:
+        if _loaded is None:
+            _loaded = _load_now()
+    return _loaded
+
+
+def _load_now():
+    global _loaded
     places = candidates()
     path = next((p for p in places if os.path.isfile(p)), None)
     if path is None:
@@ -87,27 +134,34 @@ def _load():
                                % (path, LIBRARY_FILE, name)) from None
         function.argtypes = arguments
         function.restype = result
-    _loaded = (library, path)
-    return _loaded
+    return (library, path)
+
+
+def library():
+    """The loaded library (loading it on first use)."""
+    return _load()[0]
+
+
+# The fixed entry points keep one workbook per process: the few callers
+# that use them (tests) take this lock.
+_fixed_lock = threading.Lock()
 
 
 @contextlib.contextmanager
 def locked_library():
-    """Holds the process-wide lock; yields the loaded library."""
-    with _lock:
-        yield _load()[0]
+    """Holds the lock of the fixed entry points; yields the loaded library."""
+    with _fixed_lock:
+        yield library()
 
 
 def library_path():
     """The file the library was (or is now) loaded from."""
-    with _lock:
-        return _load()[1]
+    return _load()[1]
 
 
 def version():
     """The library's identification text."""
-    with locked_library() as lib:
-        return lib.version().decode("utf-8", "replace")
+    return library().version().decode("utf-8", "replace")
 
 
 def check_file(path):
@@ -122,22 +176,17 @@ def check_file(path):
         pass  # PermissionError here rather than a misleading "not a workbook"
 
 
-def last_failure(lib):
-    """(code, text) of the library's last call; the caller holds the lock."""
-    code = ctypes.c_int(OK)
-    text = lib.lastError(ctypes.byref(code)) or b""
-    return code.value, text.decode("utf-8", "replace")
-
-
 def _detail(text, path):
     """The library's text without the path it may start with (the message
     names the path already)."""
+    if not path:
+        return text
     prefix = os.fsdecode(path) + ": "
     return text[len(prefix):] if text.startswith(prefix) else text
 
 
 def failure_error(code, text, path, what, sheets=()):
-    """The exception for a failed call: code and text from lastError, what
+    """The exception for a failed call: code and text from its status, what
     the message starts with (say, "sheet 'A' of book.xlsx cannot be read")."""
     detail = _detail(text, path) or "no reason given"
     message = "%s: %s" % (what, detail)
@@ -149,31 +198,29 @@ def failure_error(code, text, path, what, sheets=()):
         return OSError(message)
     if code in (NOT_A_FILE, NOT_A_ZIP):
         return WorkbookError(message, path)
+    if code in FORMAT_ERRORS:
+        return FORMAT_ERRORS[code](message, path)
     if code == NO_SUCH_SHEET:
         return UnknownSheetError(message, list(sheets))
     return TabulonError(message)
 
 
-@contextlib.contextmanager
-def open_workbook(path):
-    """Holds the lock with the workbook at path open; yields the library."""
-    path = os.fspath(path)
-    check_file(path)
-    shown = os.fsdecode(path)
-    with locked_library() as lib:
-        try:
-            status = lib.openExcel(os.fsencode(path))
-            if status != 0:
-                code, text = last_failure(lib)
-                detail = _detail(text, path)
-                # A damaged or foreign archive is, to the user, not a workbook.
-                if status == -2 and code in (NOT_A_ZIP, INTERNAL, OK):
-                    raise WorkbookError("%s: not a workbook: not a zip archive, or a damaged one%s"
-                                        % (shown, " (%s)" % detail if detail else ""), path)
-                if code in (DAMAGED_MEMBER, MISSING_PART, NOT_A_ZIP, INTERNAL, OK):
-                    raise WorkbookError("%s: cannot load the workbook (%s)" % (
-                        shown, detail or "a part is missing or damaged"), path)
-                raise failure_error(code, text, path, "%s: cannot load the workbook" % shown)
-            yield lib
-        finally:
-            lib.closeExcel()
+def status_failure(status):
+    """(code, text) of a handle call's status."""
+    return status.code, status.text.decode("utf-8", "replace")
+
+
+def open_error(code, text, path, shown):
+    """The exception for a workbook that cannot be opened: path is what was
+    opened (None for bytes in memory), shown how messages name it."""
+    detail = _detail(text, path) if path is not None else text
+    if code in FORMAT_ERRORS:  # the text says what the file is
+        return FORMAT_ERRORS[code]("%s: %s" % (shown, detail), path if path is not None else shown)
+    # A damaged or foreign archive is, to the user, not a workbook.
+    if code in (NOT_A_ZIP, OK):
+        return WorkbookError("%s: not a workbook: not a zip archive, or a damaged one%s"
+                             % (shown, " (%s)" % detail if detail else ""), path if path is not None else shown)
+    if code in (DAMAGED_MEMBER, MISSING_PART, INTERNAL):
+        return WorkbookError("%s: cannot load the workbook (%s)" % (
+            shown, detail or "a part is missing or damaged"), path if path is not None else shown)
+    return failure_error(code, text, path if path is not None else "", "%s: cannot load the workbook" % shown)

@@ -1,9 +1,10 @@
-"""Many workbooks read at once, in worker processes.
-
-The library holds one workbook per process, so workbooks are read in
-parallel by a pool of processes, each reading one workbook at a time.
+"""Many workbooks read at once: by threads of this process (the default:
+the library's calls release the GIL and run in parallel, and no frame is
+pickled), or by worker processes, where a workbook that kills its reader
+costs only itself.
 """
 import concurrent.futures
+import concurrent.futures.process
 import glob
 import multiprocessing
 import os
@@ -11,6 +12,14 @@ import sys
 import warnings
 
 from ._errors import TabulonError
+
+
+class ReaderDied(TabulonError):
+    """The worker process reading a workbook stopped abruptly (a crash, or
+    the system ran out of memory): the workbook was read again alone, and
+    its reader died again."""
+
+    __module__ = "tabulon"
 
 
 class ReadErrors(TabulonError):
@@ -53,8 +62,8 @@ def _read_one(path, sheet, options):
 
 def _context(name):
     # forkserver: workers do not inherit the caller's threads or locks (a
-    # fork taken while another thread holds the library's lock would hang).
-    # The server imports pandas once, so each worker starts with it.
+    # fork taken while another thread holds some lock would hang). The
+    # server imports pandas once, so each worker starts with it.
     if name is None:
         name = "forkserver"
         main = getattr(sys.modules.get("__main__"), "__file__", None)
@@ -67,8 +76,8 @@ def _context(name):
 
 
 def read_frames(paths, sheet=None, *, combine=True, source="source", on_error="raise",
-                workers=None, start_method=None, **options):
-    """Reads the same sheet of many workbooks in parallel worker processes.
+                workers=None, executor="threads", start_method=None, **options):
+    """Reads the same sheet of many workbooks in parallel.
 
     paths: an iterable of paths, or a glob pattern (str). sheet: a name, a
     position (0 is the first) or None, as for read_frame; other keyword
@@ -83,11 +92,18 @@ def read_frames(paths, sheet=None, *, combine=True, source="source", on_error="r
     every failed workbook's exception once all were tried; "skip" leaves
     them out with one RuntimeWarning naming them.
 
-    workers: the number of processes (default: the usable cores, at most
-    one per workbook). start_method: the multiprocessing start method
-    (default "forkserver"); as with every process pool, a script that calls
-    this belongs under `if __name__ == "__main__":`.
+    executor: "threads" (the default) reads in threads of this process,
+    sharing the library's worker threads; "processes" reads in worker
+    processes: slower (each frame is pickled back), but a workbook that
+    crashes its reader, or makes it run out of memory, is then reported as
+    failed (ReaderDied) while the others are still read. workers: the
+    number of threads or processes (default: the usable cores, at most one
+    per workbook). start_method: the multiprocessing start method for
+    processes (default "forkserver"); as with every process pool, a script
+    that uses them belongs under `if __name__ == "__main__":`.
     """
+    if executor not in ("threads", "processes"):
+        raise ValueError("executor must be 'threads' or 'processes', not %r" % (executor,))
     if on_error not in ("raise", "skip"):
         raise ValueError("on_error must be 'raise' or 'skip', not %r" % (on_error,))
     try:
@@ -100,15 +116,14 @@ def read_frames(paths, sheet=None, *, combine=True, source="source", on_error="r
     frames, errors = {}, {}
     if paths:
         count = workers or min(len(paths), len(os.sched_getaffinity(0)) or 1)
-        with concurrent.futures.ProcessPoolExecutor(count, mp_context=_context(start_method)) as pool:
-            futures = [pool.submit(_read_one, path, sheet, options) for path in paths]
-            for name, future in zip(paths, futures):
-                try:
-                    frames[name] = future.result()
-                except concurrent.futures.process.BrokenProcessPool:
-                    raise
-                except Exception as error:  # every workbook's own failure, reported together
-                    errors[name] = error
+        read = _in_threads if executor == "threads" else _in_processes
+        results = read(paths, sheet, options, count, start_method)
+        for name in paths:  # in the order given
+            ok, value = results[name]
+            if ok:
+                frames[name] = value
+            else:
+                errors[name] = value
     if errors:
         failed = ReadErrors(errors)
         if on_error == "raise":
@@ -118,6 +133,42 @@ def read_frames(paths, sheet=None, *, combine=True, source="source", on_error="r
     if not combine:
         return frames
     return _combined(pandas, frames, source)
+
+
+def _outcomes(futures):
+    """path -> (True, frame) or (False, exception), for the futures that
+    ended; the paths whose process pool broke are left out."""
+    results = {}
+    for name, future in futures.items():
+        try:
+            results[name] = (True, future.result())
+        except concurrent.futures.process.BrokenProcessPool:
+            pass
+        except Exception as error:  # every workbook's own failure, reported together
+            results[name] = (False, error)
+    return results
+
+
+def _in_threads(paths, sheet, options, count, start_method):
+    with concurrent.futures.ThreadPoolExecutor(count, thread_name_prefix="tabulon") as pool:
+        return _outcomes({path: pool.submit(_read_one, path, sheet, options) for path in paths})
+
+
+def _in_processes(paths, sheet, options, count, start_method):
+    context = _context(start_method)
+    with concurrent.futures.ProcessPoolExecutor(count, mp_context=context) as pool:
+        results = _outcomes({path: pool.submit(_read_one, path, sheet, options) for path in paths})
+    # A worker died, and with it the pool: which workbook killed it is not
+    # known. Each workbook the pool left is read again, alone in a process
+    # of its own, so that only one that kills its reader again is lost.
+    for path in paths:
+        if path in results:
+            continue
+        with concurrent.futures.ProcessPoolExecutor(1, mp_context=context) as pool:
+            again = _outcomes({path: pool.submit(_read_one, path, sheet, options)})
+        results[path] = again.get(path) or (False, ReaderDied(
+            "%s: the process reading it stopped abruptly (a crash, or out of memory), twice" % path))
+    return results
 
 
 def _combined(pandas, frames, source):

@@ -5,11 +5,11 @@
     frame.groupby("Region").Units.sum().compute()
 
 The same code runs with Dask's local schedulers and on a cluster
-(dask.distributed): each partition is read by whichever worker process runs
-it, so every worker needs the module and the library. The library holds one
-workbook per process, so Dask's default threaded scheduler reads one
-workbook at a time; worker processes (a distributed cluster, or
-scheduler="processes") read several at once.
+(dask.distributed): each partition is read by whichever worker runs it, so
+every worker needs the module and the library. Partitions read in parallel
+under every scheduler: the default threaded one (the library's calls
+release the GIL, and no frame is pickled), scheduler="processes", and a
+distributed cluster.
 
 This module imports without Dask; read_sheet raises ImportError then.
 """

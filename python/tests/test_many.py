@@ -1,4 +1,4 @@
-"""Many workbooks at once: read_frames (worker processes) and tabulon.dask."""
+"""Many workbooks at once: read_frames (threads or worker processes) and tabulon.dask."""
 import logging
 import os
 import pickle
@@ -7,6 +7,7 @@ import subprocess
 import sys
 import tempfile
 import unittest
+import unittest.mock
 import warnings
 
 import tabulon
@@ -107,6 +108,32 @@ class ReadFrames(ManyTest):
         self.assertEqual(len(caught_warnings), 1)
         self.assertIn("missing.xlsx", str(caught_warnings[0].message))
 
+    def test_threads_and_processes_read_alike(self):
+        threads = tabulon.read_frames(self.paths, "Data")
+        processes = tabulon.read_frames(self.paths, "Data", executor="processes", workers=2)
+        pandas.testing.assert_frame_equal(threads, processes)
+        with self.assertRaises(ValueError):
+            tabulon.read_frames(self.paths, executor="fibres")
+
+    def test_a_reader_that_dies_costs_only_its_workbook(self):
+        from tabulon import _many
+        real = _many._read_one
+
+        def dying(path, sheet, options):
+            if path.endswith("south.xlsx"):
+                os.abort()  # as a crash in the reader would
+            return real(path, sheet, options)
+
+        # Pickled by name, and found under it in the forked workers.
+        dying.__module__, dying.__qualname__ = _many.__name__, "_read_one"
+        with unittest.mock.patch.object(_many, "_read_one", dying):
+            with self.assertRaises(tabulon.ReadErrors) as caught:
+                tabulon.read_frames(self.paths, "Data", executor="processes", workers=2, start_method="fork")
+        errors = caught.exception.errors
+        self.assertEqual(list(errors), [self.paths[1]])
+        self.assertIsInstance(errors[self.paths[1]], tabulon.ReaderDied)
+        self.assertIn("stopped abruptly", str(errors[self.paths[1]]))
+
     def test_a_script_on_standard_input(self):
         # The workers cannot import such a main module again.
         result = subprocess.run(
@@ -188,9 +215,10 @@ class DaskFrames(ManyTest):
         import tabulon.dask
         frame = tabulon.dask.read_sheet(self.paths[::2], "Data", source=None)
         self.assertEqual(list(frame.dtypes.astype(str)), ["datetime64[ns]", "object", "float64"])
-        computed = frame.compute(scheduler="processes")
         expected = pandas.concat([tabulon.read_frame(p, "Data") for p in self.paths[::2]])
-        pandas.testing.assert_frame_equal(computed, expected)
+        for scheduler in ["threads", "processes"]:
+            with self.subTest(scheduler=scheduler):
+                pandas.testing.assert_frame_equal(frame.compute(scheduler=scheduler), expected)
         with self.assertRaises(ValueError) as caught:
             tabulon.dask.read_sheet(self.paths, "Other", meta=frame._meta).compute(scheduler="sync")
         self.assertIn("columns ['x'] differ from the expected ['Day', 'Item', 'Amount']", str(caught.exception))

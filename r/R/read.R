@@ -6,7 +6,10 @@ failure_classes <- c(
   "1" = "tabulon_file_error", "2" = "tabulon_file_error", "3" = "tabulon_file_error",
   "4" = "tabulon_workbook_error", "5" = "tabulon_workbook_error",
   "6" = "tabulon_workbook_error", "7" = "tabulon_memory_error",
-  "8" = "tabulon_sheet_error")
+  "8" = "tabulon_sheet_error",
+  # what the file is; each also a tabulon_workbook_error
+  "12" = "tabulon_password_error", "13" = "tabulon_xls_error", "14" = "tabulon_xlsb_error",
+  "15" = "tabulon_ods_error", "16" = "tabulon_not_spreadsheet_error", "17" = "tabulon_encoding_error")
 
 sheet_names <- function(path) {
   call <- sys.call()
@@ -173,5 +176,6 @@ signal_failure <- function(failure, path, sheet, call) {
     raise(message, class[[1]], call, code = code, path = path, sheet = sheet, sheets = sheets)
   }
   if (!nzchar(message)) message <- sprintf("%s: the library failed (code %d)", path, code)
-  raise(message, class[[1]], call, code = code, path = path)
+  if (code >= 12 && code <= 17) class <- c(class[[1]], "tabulon_workbook_error")
+  raise(message, unname(class), call, code = code, path = path)
 }

@@ -79,6 +79,9 @@ void fillArray(ArrowArray* array, std::unique_ptr<ArrayHolder> holder, std::int6
   array->private_data = holder.release();
 }
 
+// A union's type ids are its kind codes, and its children come in that order.
+constexpr const char kUnionFormat[] = "+ud:0,1,2,3,4,5,6,7";
+
 const char* formatOf(ColumnType type) {
   switch (type) {
     case ColumnType::Null:
@@ -91,28 +94,47 @@ const char* formatOf(ColumnType type) {
       return "tsu:";
     case ColumnType::Text:
       return "i";
+    case ColumnType::Integer:
+      return "l";
+    case ColumnType::Duration:
+      return "tDu";
+    case ColumnType::Time:
+      return "ttu";
+    case ColumnType::Union:
+      return kUnionFormat;
+    case ColumnType::PlainText:
+      return "u";
   }
   return "n";
+}
+
+std::unique_ptr<ArrowSchema> exportColumnSchema(const Column& column) {
+  auto child = std::make_unique<SchemaHolder>();
+  child->format = formatOf(column.type);
+  child->name = column.name;
+  if (column.type == ColumnType::Text) {
+    auto values = std::make_unique<SchemaHolder>();
+    values->format = "u";
+    auto dictionary = std::make_unique<ArrowSchema>();
+    fillSchema(dictionary.get(), std::move(values), ARROW_FLAG_NULLABLE);
+    child->dictionary = std::move(dictionary);
+  }
+  for (const Column& member : column.children) {
+    child->children.push_back(exportColumnSchema(member));
+    child->childPointers.push_back(child->children.back().get());
+  }
+  auto schema = std::make_unique<ArrowSchema>();
+  // A union has no validity of its own: its missing cells are kind 0.
+  fillSchema(schema.get(), std::move(child), column.type == ColumnType::Union ? 0 : ARROW_FLAG_NULLABLE);
+  return schema;
 }
 
 void exportSchema(const SheetColumns& columns, ArrowSchema* schema) {
   auto holder = std::make_unique<SchemaHolder>();
   holder->format = "+s";
   for (const Column& column : columns.columns) {
-    auto child = std::make_unique<SchemaHolder>();
-    child->format = formatOf(column.type);
-    child->name = column.name;
-    if (column.type == ColumnType::Text) {
-      auto values = std::make_unique<SchemaHolder>();
-      values->format = "u";
-      auto dictionary = std::make_unique<ArrowSchema>();
-      fillSchema(dictionary.get(), std::move(values), ARROW_FLAG_NULLABLE);
-      child->dictionary = std::move(dictionary);
-    }
-    auto childSchema = std::make_unique<ArrowSchema>();
-    holder->childPointers.push_back(childSchema.get());
-    holder->children.push_back(std::move(childSchema));
-    fillSchema(holder->children.back().get(), std::move(child), ARROW_FLAG_NULLABLE);
+    holder->children.push_back(exportColumnSchema(column));
+    holder->childPointers.push_back(holder->children.back().get());
   }
   fillSchema(schema, std::move(holder), 0);
 }
@@ -132,7 +154,21 @@ std::unique_ptr<ArrowArray> exportColumn(Column&& column, std::int64_t rows) {
       holder->buffers = {validity, dataOf(c.numbers.data())};
       break;
     case ColumnType::Date:
+    case ColumnType::Integer:
+    case ColumnType::Duration:
+    case ColumnType::Time:
       holder->buffers = {validity, dataOf(c.micros.data())};
+      break;
+    case ColumnType::PlainText:
+      holder->buffers = {validity, dataOf(c.offsets.data()), dataOf(c.characters.data())};
+      break;
+    case ColumnType::Union:
+      holder->buffers = {nullptr, dataOf(c.typeIds.data()), dataOf(c.unionOffsets.data())};
+      for (Column& member : c.children) {
+        const std::int64_t length = member.length;
+        holder->children.push_back(exportColumn(std::move(member), length));
+        holder->childPointers.push_back(holder->children.back().get());
+      }
       break;
     case ColumnType::Text: {
       holder->buffers = {validity, dataOf(c.indexes.data())};

@@ -1,4 +1,5 @@
-// Recording how an entry point call ended, for lastError.
+// Recording how a call of the fixed entry points ended, for lastError: one
+// slot for the process, written only by those entry points.
 #pragma once
 
 #include <string>

@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #include "api/interface_helpers.h"
-#include "api/workbook.h"
+#include "api/default_workbook.h"
 #include "api/workbook_state.h"
 #include "cells/column_map.h"
 #include "parse/row_parser.h"

@@ -1,16 +1,18 @@
 #include "api/sheet_extraction.h"
 
-#include <unistd.h>
-
 #include <algorithm>
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <mutex>
 #include <climits>
+#include <cstring>
 #include <cstdint>
 #include <thread>
 #include <vector>
 
-#include "api/failure_record.h"
+#include "api/output_budget.h"
 #include "api/workbook.h"
-#include "api/workbook_state.h"
 #include "base/failure.h"
 #include "cells/column_map.h"
 #include "parse/row_parser.h"
@@ -22,10 +24,17 @@
 namespace tabulon {
 namespace {
 
-// Rows up to the format's last row get a slot of retMT; a row numbered
+// Rows up to the format's last row get a slot; a row numbered
 // beyond it (only damaged files have one) is still rendered, after them,
 // so that one absurd number cannot make the slot table huge.
 constexpr std::int64_t kLastSlotRow = 1048576;
+
+// The refusal of a text beyond its budget, with the size it would have had.
+Failure overBudget(const TextBudget& budget) {
+  return Failure(TABULON_OUT_OF_MEMORY, "the sheet's text would be " + sizeText(budget.charged()) +
+                                            ", more than the " + sizeText(budget.limit()) +
+                                            " a read of this workbook may produce");
+}
 
 struct Placed {
   std::int64_t number;
@@ -33,11 +42,11 @@ struct Placed {
 };
 
 // Resolves row numbers (a row without one follows the previous row),
-// places every row that holds a value, widens lines to the sheet's final
-// width, and joins them into out.
-void join(std::vector<std::vector<RowLine>>& blocks, std::uint32_t width) {
-  out.clear();
-  retMT.clear();
+// places every row that holds a value, and widens lines to the sheet's
+// final width.
+SheetRows placeRows(std::vector<std::vector<RowLine>>& blocks, std::uint32_t width, TextBudget& budget,
+                    bool quoted) {
+  SheetRows result;
   std::uint32_t finalWidth = width;
   // Sized by the rows present, not by the dimension, which may overstate.
   std::int64_t lastSlot = 0;
@@ -53,21 +62,28 @@ void join(std::vector<std::vector<RowLine>>& blocks, std::uint32_t width) {
       if (number <= kLastSlotRow) lastSlot = std::max(lastSlot, number);
     }
   }
+  // Widening the narrower lines is text too.
+  std::uint64_t widening = 0;
+  for (const auto& rows : blocks)
+    for (const RowLine& row : rows)
+      if (row.hasValue && row.number >= 0 && row.fields < finalWidth) widening += finalWidth - row.fields;
+  budget.charge(widening);
+  if (budget.exceeded()) throw overBudget(budget);
 
-  retMT.resize(static_cast<std::size_t>(lastSlot) + 1);
+  result.slots.resize(static_cast<std::size_t>(lastSlot) + 1);
   std::vector<Placed> beyond;
   for (auto& rows : blocks) {
     for (RowLine& row : rows) {
       if (!row.hasValue || row.number < 0) continue;
       if (row.fields < finalWidth) row.line.append(finalWidth - row.fields, ';');
-      raiseMaximum(max_row, row.number);
-      raiseMaximum(max_col, static_cast<int>(row.maxColumn));
+      result.maxRow = std::max(result.maxRow, static_cast<int>(row.number));
+      result.maxColumn = std::max(result.maxColumn, static_cast<int>(row.maxColumn));
       if (row.number <= kLastSlotRow) {
         // Some writers split one row into several elements: their cells
         // join, in document order. Rare, so only a taken slot pays for it.
-        std::string& slot = retMT[static_cast<std::size_t>(row.number)];
+        std::string& slot = result.slots[static_cast<std::size_t>(row.number)];
         if (slot.empty()) slot = std::move(row.line);
-        else mergeRowLine(slot, row.line);
+        else mergeRowLine(slot, row.line, quoted);
       } else {
         beyond.push_back({row.number, &row.line});
       }
@@ -77,30 +93,15 @@ void join(std::vector<std::vector<RowLine>>& blocks, std::uint32_t width) {
   // first of each run keeps the merged line.
   std::stable_sort(beyond.begin(), beyond.end(),
                    [](const Placed& a, const Placed& b) { return a.number < b.number; });
-  std::size_t kept = 0;
   for (std::size_t i = 0; i < beyond.size(); ++i) {
-    if (kept > 0 && beyond[kept - 1].number == beyond[i].number) {
-      mergeRowLine(*beyond[kept - 1].line, *beyond[i].line);
+    if (!result.beyond.empty() && beyond[i - 1].number == beyond[i].number) {
+      mergeRowLine(result.beyond.back(), *beyond[i].line, quoted);
     } else {
-      beyond[kept++] = beyond[i];
+      result.beyond.push_back(std::move(*beyond[i].line));
     }
   }
-  beyond.resize(kept);
-
-  std::size_t total = 0;
-  for (const std::string& line : retMT) total += line.empty() ? 0 : line.size() + 1;
-  for (const Placed& p : beyond) total += p.line->size() + 1;
-  out.reserve(total);
-  for (const std::string& line : retMT) {
-    if (line.empty()) continue;
-    out += line;
-    out += '\n';
-  }
-  for (const Placed& p : beyond) {
-    out += *p.line;
-    out += '\n';
-  }
-  max_abs_col = finalWidth;
+  result.width = finalWidth;
+  return result;
 }
 
 std::uint32_t dimensionWidth(std::string_view sheetXml) {
@@ -112,13 +113,16 @@ std::uint32_t dimensionWidth(std::string_view sheetXml) {
 // block order at the end.
 class TextSink : public RowBlockSink {
  public:
-  TextSink(const Workbook& workbook, const TextOptions& options)
-      : context_(contextOf(workbook, options.allDates)) {}
-
-  void begin(std::string_view head) override {
-    context_.width = dimensionWidth(head);
-    max_abs_col = context_.width;
+  TextSink(const Workbook& workbook, const TextOptions& options, std::uint64_t sourceBytes)
+      : context_(contextOf(workbook, options.allDates)),
+        budget_(textLimit(sourceBytes, options.maxBytes)),
+        trim_(options.trim) {
+    context_.textBudget = &budget_;
+    context_.quoted = options.quoted;
+    context_.cellElements = &cellElements_;
   }
+
+  void begin(std::string_view head) override { context_.width = trim_ ? 0 : dimensionWidth(head); }
 
   void addBlock(std::size_t) override { results_.add(); }
 
@@ -126,52 +130,119 @@ class TextSink : public RowBlockSink {
     parseRowBlock(block, context_, results_.at(index));
   }
 
-  const char* join() {
+  SheetRows join() {
     std::vector<std::vector<RowLine>> blocks = results_.take();
-    tabulon::join(blocks, context_.width);
-    return out.c_str();
+    if (budget_.exceeded()) throw overBudget(budget_);
+    SheetRows rows = placeRows(blocks, context_.width, budget_, context_.quoted);
+    rows.cellElements = cellElements_.load();
+    return rows;
   }
 
  private:
   SheetContext context_;
+  TextBudget budget_;
+  std::atomic<std::uint64_t> cellElements_{0};
+  bool trim_;
   BlockResults<std::vector<RowLine>> results_;
 };
 
 // The typed output of the sheet pipeline: each block's cells, placed into
-// columns at the end. Dates are read by every date format.
+// columns at the end. Dates are read by every date format. A read that
+// wants rows up to some row tells the row jobs where to stop: known from
+// the options, or, when the skip counts from the first row holding a
+// value, as soon as the earliest blocks show where that row is.
 class ColumnSink : public RowBlockSink {
  public:
-  explicit ColumnSink(const Workbook& workbook)
-      : context_(contextOf(workbook, true)), strings_(*workbook.strings) {}
+  ColumnSink(const Workbook& workbook, const ColumnOptions& options, std::uint64_t sourceBytes)
+      : context_(contextOf(workbook, true)),
+        strings_(*workbook.strings),
+        options_(options),
+        limit_(columnLimit(sourceBytes)) {
+    std::int64_t stop = INT64_MAX;
+    selection_ = selectionFor(options, columnFlags_, stop);
+    stopAfter_.store(stop, std::memory_order_relaxed);
+    selection_.stopAfter = &stopAfter_;
+    limited_ = options.maxRows >= 0 || options.lastRow > 0;
+  }
 
   void begin(std::string_view) override {}
 
-  void addBlock(std::size_t) override { results_.add(); }
-
-  void read(std::size_t index, std::string_view block) override {
-    readTypedBlock(block, context_, results_.at(index));
+  void addBlock(std::size_t) override {
+    results_.add();
+    std::lock_guard lock(mutex_);
+    states_.emplace_back();
   }
 
-  SheetColumns assemble(const ColumnOptions& options) {
+  void read(std::size_t index, std::string_view block) override {
+    TypedBlock& result = results_.at(index);
+    const std::function<void()> firstCell = [&] { settle(index, result.firstCellRow, false); };
+    readTypedBlock(block, context_, selection_, result,
+                   stopDependsOnCells(options_) ? &firstCell : nullptr);
+    if (result.stopped) stoppedBlock_.store(true, std::memory_order_relaxed);
+    if (stopDependsOnCells(options_)) settle(index, result.firstCellRow, true);
+  }
+
+  bool enough() const override { return stoppedBlock_.load(std::memory_order_relaxed); }
+
+  // A few hundred rows fit in the first 64 KiB of a sheet.
+  std::size_t firstBlockBytes(std::size_t usual) const override {
+    return limited_ ? std::min<std::size_t>(usual, 64u << 10) : usual;
+  }
+
+  SheetColumns assemble() {
     std::vector<TypedBlock> blocks = results_.take();
-    return assembleColumns(blocks, strings_, options, memoryLimit());
+    return assembleColumns(blocks, strings_, options_, limit_);
   }
 
  private:
-  // What the columns of one sheet may take: half the machine's memory, so
-  // that a sheet's extent alone cannot push the host out of memory.
-  static std::uint64_t memoryLimit() {
-    const long pages = sysconf(_SC_PHYS_PAGES), size = sysconf(_SC_PAGESIZE);
-    if (pages <= 0 || size <= 0) return UINT64_MAX;
-    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(size) / 2;
+  struct BlockState {
+    std::int64_t firstCellRow = TypedBlock::kNoCell;
+    bool done = false;
+  };
+
+  // Records what block index showed, and, once the blocks before the
+  // first one holding a cell are all read, sets the row to stop after.
+  void settle(std::size_t index, std::int64_t firstCellRow, bool done) {
+    std::lock_guard lock(mutex_);
+    states_[index].firstCellRow = firstCellRow;
+    states_[index].done = states_[index].done || done;
+    for (const BlockState& state : states_) {
+      if (state.firstCellRow == TypedBlock::kUnknownRow) return;  // earlier blocks decide its number
+      if (state.firstCellRow >= 0) {
+        const std::int64_t stop = lastWantedRow(options_, state.firstCellRow);
+        if (stop < stopAfter_.load(std::memory_order_relaxed)) stopAfter_.store(stop, std::memory_order_relaxed);
+        return;
+      }
+      if (!state.done) return;
+    }
   }
 
   SheetContext context_;
   const std::vector<std::string>& strings_;
+  const ColumnOptions& options_;
+  std::vector<std::uint8_t> columnFlags_;
+  TypedSelection selection_;
+  std::atomic<std::int64_t> stopAfter_{INT64_MAX};
+  std::atomic<bool> stoppedBlock_{false};
+  bool limited_ = false;
+  // What the columns may take, so that a sheet's extent alone cannot push
+  // the host out of memory (see output_budget.h).
+  std::uint64_t limit_;
   BlockResults<TypedBlock> results_;
+  std::mutex mutex_;
+  std::deque<BlockState> states_;
 };
 
 }  // namespace
+
+TextOptions textOptionsOf(unsigned flags, std::uint64_t maxBytes) {
+  TextOptions options;
+  options.allDates = (flags & TABULON_TEXT_ALL_DATES) != 0;
+  options.trim = (flags & TABULON_TEXT_TRIM) != 0;
+  options.quoted = (flags & TABULON_TEXT_QUOTED) != 0;
+  options.maxBytes = maxBytes;
+  return options;
+}
 
 unsigned hardwareThreads() {
   unsigned n = std::thread::hardware_concurrency();
@@ -193,60 +264,103 @@ std::string_view findDimension(std::string_view sheetXml) {
   return {};
 }
 
-const char* renderSheet(const Workbook& workbook, std::string_view sheetXml, unsigned blocks,
-                        const TextOptions& options) {
-  TextSink sink(workbook, options);
+std::size_t SheetRows::textSize() const {
+  std::size_t total = 0;
+  for (const std::string& line : slots) total += line.empty() ? 0 : line.size() + 1;
+  for (const std::string& line : beyond) total += line.size() + 1;
+  return total;
+}
+
+void SheetRows::writeText(char* to) const {
+  auto put = [&to](const std::string& line) {
+    std::memcpy(to, line.data(), line.size());
+    to += line.size();
+    *to++ = '\n';
+  };
+  for (const std::string& line : slots)
+    if (!line.empty()) put(line);
+  for (const std::string& line : beyond) put(line);
+}
+
+std::string SheetRows::text() const {
+  std::string text(textSize(), '\0');
+  writeText(text.data());
+  return text;
+}
+
+std::string emptySheetNote(const SheetRows& rows) {
+  if (rows.cellElements == 0 || rows.textSize() > 0) return {};
+  return "its part holds " + std::to_string(rows.cellElements) +
+         (rows.cellElements == 1 ? " cell element" : " cell elements") + ", none with a value the text can show";
+}
+
+SheetRows renderRows(const Workbook& workbook, std::string_view sheetXml, unsigned blocks,
+                     const TextOptions& options) {
+  TextSink sink(workbook, options, workbook.archive ? compressedBytes(*workbook.archive) : sheetXml.size());
   readRowBlocks(sheetXml, blocks, sink);
   return sink.join();
 }
 
-std::string sheetPart(const Workbook& workbook, const char* sheetName) {
-  if (sheetName == nullptr) throw Failure(TABULON_INVALID_ARGUMENT, "no sheet name given");
+std::string renderSheet(const Workbook& workbook, std::string_view sheetXml, unsigned blocks,
+                        const TextOptions& options) {
+  return renderRows(workbook, sheetXml, blocks, options).text();
+}
+
+std::string sheetPart(const Workbook& workbook, const SheetChoice& sheet) {
   const std::vector<std::string>& names = workbook.sheetNames;
-  auto found = std::find(names.begin(), names.end(), std::string_view(sheetName));
-  if (found == names.end()) {
-    std::string text = "no sheet named \"" + std::string(sheetName) + "\"; the sheets are:";
-    for (const std::string& name : names) text += " \"" + name + "\"";
-    throw Failure(TABULON_NO_SUCH_SHEET, text);
+  std::size_t position = 0;
+  if (sheet.name != nullptr) {
+    auto found = std::find(names.begin(), names.end(), std::string_view(sheet.name));
+    if (found == names.end()) {
+      std::string text = "no sheet named \"" + std::string(sheet.name) + "\"; the sheets are:";
+      for (const std::string& name : names) text += " \"" + name + "\"";
+      throw Failure(TABULON_NO_SUCH_SHEET, text);
+    }
+    position = static_cast<std::size_t>(found - names.begin());
+  } else {
+    if (sheet.index < 0 || static_cast<std::uint64_t>(sheet.index) >= names.size())
+      throw Failure(TABULON_NO_SUCH_SHEET, "no sheet at position " + std::to_string(sheet.index) +
+                                               "; the workbook has " + std::to_string(names.size()) +
+                                               (names.size() == 1 ? " sheet" : " sheets"));
+    position = static_cast<std::size_t>(sheet.index);
   }
-  std::size_t position = static_cast<std::size_t>(found - names.begin());
   return position < workbook.sheetParts.size() ? workbook.sheetParts[position]
                                                : "xl/worksheets/sheet" + std::to_string(position + 1) + ".xml";
 }
 
-SheetColumns extractColumns(const Workbook& workbook, const char* sheetName, const ColumnOptions& options,
+SheetColumns extractColumns(const Workbook& workbook, const SheetChoice& sheet, const ColumnOptions& options,
                             unsigned threads, std::size_t blockBytes) {
-  std::string part = sheetPart(workbook, sheetName);
-  ColumnSink sink(workbook);
+  std::string part = sheetPart(workbook, sheet);
+  ColumnSink sink(workbook, options, compressedBytes(*workbook.archive));
   if (!part.empty())
     streamRowBlocks(*workbook.archive, part, threads, blockBytes, sink);
-  return sink.assemble(options);
+  return sink.assemble();
 }
 
 SheetColumns readColumnsOf(const Workbook& workbook, std::string_view sheetXml, const ColumnOptions& options,
                            unsigned blocks) {
-  ColumnSink sink(workbook);
+  ColumnSink sink(workbook, options, workbook.archive ? compressedBytes(*workbook.archive) : sheetXml.size());
   readRowBlocks(sheetXml, blocks, sink);
-  return sink.assemble(options);
+  return sink.assemble();
 }
 
-const char* extractSheet(const Workbook* workbook, const char* sheetName, unsigned threads, std::size_t blockBytes,
+SheetRows extractRows(const Workbook& workbook, const SheetChoice& sheet, unsigned threads,
+                      std::size_t blockBytes, const TextOptions& options) {
+  std::string part = sheetPart(workbook, sheet);
+  if (part.empty()) return {};  // not a worksheet: no cells
+  TextSink sink(workbook, options, compressedBytes(*workbook.archive));
+  streamRowBlocks(*workbook.archive, part, threads, blockBytes, sink);
+  return sink.join();
+}
+
+std::string extractSheet(const Workbook* workbook, const char* sheetName, unsigned threads, std::size_t blockBytes,
                          const TextOptions& options) {
-  static const char kFailed[] = "0";
-  out.clear();
-  retMT.clear();
   try {
-    if (workbook == nullptr) throw Failure(TABULON_NO_WORKBOOK, "no workbook is open");
-    std::string part = sheetPart(*workbook, sheetName);
-    if (part.empty()) return out.c_str();  // not a worksheet: no cells
-    TextSink sink(*workbook, options);
-    streamRowBlocks(*workbook->archive, part, threads, blockBytes, sink);
-    return sink.join();
+    if (workbook == nullptr) return "0";
+    if (sheetName == nullptr) return "0";
+    return extractRows(*workbook, SheetChoice{sheetName, 0}, threads, blockBytes, options).text();
   } catch (...) {
-    recordCurrentException();
-    out.clear();
-    retMT.clear();
-    return kFailed;
+    return "0";
   }
 }
 

@@ -1,5 +1,6 @@
-// One open workbook: everything its sheets are read with, built whole by
-// loading and replaced or released as a whole.
+// One loaded workbook: everything its sheets are read with, built whole by
+// loading and released as a whole. Nothing changes it once loaded, so
+// any number of reads may use it at once.
 #pragma once
 
 #include <cstdint>
@@ -14,11 +15,12 @@
 namespace tabulon {
 
 struct Workbook {
-  // The archive the workbook was loaded from; it stays open with it.
+  // The archive the workbook was loaded from; it stays open with it, and
+  // whoever owns the workbook owns it.
   Zippy::ZipArchive* archive = nullptr;
   std::vector<std::string> sheetNames;
   // Each sheet's worksheet member, in the order of sheetNames; "" for a
-  // sheet without cells of its own (chart, dialog, macro sheets).
+  // sheet without cells of its own (chart sheets).
   std::vector<std::string> sheetParts;
   // Per sheet, in the order of sheetNames: its TabulonSheetKind and its
   // TabulonSheetVisibility. Shorter than sheetNames (or empty) means
@@ -31,27 +33,19 @@ struct Workbook {
   std::vector<std::uint8_t> sharedStringEdits;
   std::vector<int> styles;      // per cell format: 1 for a built-in date format
   std::vector<int> dateStyles;  // per cell format: 1 for any date format
+  // Per cell format: the NumberKind of its numbers (dates told apart from
+  // durations and times of day).
+  std::vector<std::uint8_t> numberKinds;
   bool date1904 = false;
   std::map<std::string, unsigned long> columnMap;
 
-  // The shared strings wherever they live: the exported table once the
-  // workbook is installed (see installWorkbook), its own before.
+  // The shared strings wherever they live: its own, or the exported table
+  // once it became the process-default workbook (api/default_workbook).
   const std::vector<std::string>* strings = &sharedStrings;
 };
 
 // What a sheet's row jobs read. allDates: numbers of any date format are
 // dates (else only those of built-in date formats).
 SheetContext contextOf(const Workbook& workbook, bool allDates);
-
-// The open workbook, or nullptr.
-const Workbook* openWorkbook();
-
-// Makes workbook the open one and keeps the exported tables in step with
-// it; its shared strings move into the exported table, which it reads from
-// then on.
-void installWorkbook(std::unique_ptr<Workbook> workbook);
-
-// Releases the open workbook and empties the exported tables.
-void releaseWorkbook();
 
 }  // namespace tabulon

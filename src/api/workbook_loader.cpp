@@ -11,15 +11,20 @@
 #include <unordered_set>
 #include <vector>
 
+#include "api/file_kind.h"
+#include "base/failure.h"
 #include "cells/column_map.h"
 #include "cells/text_encoding.h"
+#include "base/failure.h"
+#include "parse/content_types.h"
 #include "parse/date_styles.h"
 #include "parse/relationships.h"
 #include "parse/shared_strings.h"
 #include "parse/sheet_list.h"
 #include "parse/styles.h"
-#include "pool/thread_pool.h"
+#include "pool/job_group.h"
 #include "zip/zip_archive.h"
+#include "tabulon.h"
 #include "zip/zip_failure.h"
 
 namespace tabulon {
@@ -88,7 +93,7 @@ std::string relationshipsPartOf(std::string_view part) {
 using ConvertedParts = std::deque<std::string>;
 
 // The text of a part as UTF-8: a view of the archive's cached bytes, or of
-// their conversion when the part is written in UTF-16.
+// their conversion when the part is written in another encoding.
 std::string_view readPart(Zippy::ZipArchive& archive, const EntryIndex& index, const std::string& name,
                           ConvertedParts& converted) {
   const std::string member = index.find(name).value_or(name);
@@ -98,8 +103,8 @@ std::string_view readPart(Zippy::ZipArchive& archive, const EntryIndex& index, c
   } catch (const Zippy::ZipRuntimeError& error) {
     throw memberFailure(member, error);
   }
-  if (!startsWithUtf16Mark(bytes)) return bytes;
-  converted.push_back(utf16ToUtf8(bytes));
+  if (!needsTranscoding(bytes)) return bytes;
+  converted.push_back(partToUtf8(bytes, member));
   return converted.back();
 }
 
@@ -147,8 +152,13 @@ std::optional<std::string> findTablePart(const EntryIndex& index, std::string_vi
 // The archive entry of each sheet: through its relationship when the
 // workbook has one for it, else by position, unless that position's part
 // belongs to another sheet's relationship (reading it would show another
-// sheet's cells). "" for sheets that have no cells of their own: chart,
-// dialog and macro sheets, and sheets whose part cannot be told.
+// sheet's cells). Macro and dialog sheets hold cells as worksheets do. ""
+// for sheets that have no cells of their own (chart sheets) and sheets whose
+// part cannot be told.
+bool holdsCells(std::string_view kind) {
+  return kind == "worksheet" || kind == "xlMacrosheet" || kind == "xlIntlMacrosheet" || kind == "dialogsheet";
+}
+
 std::vector<std::string> sheetParts(const EntryIndex& index, std::string_view workbookPart,
                                     const std::vector<Relationship>& rels,
                                     const std::vector<SheetRef>& sheets) {
@@ -165,7 +175,7 @@ std::vector<std::string> sheetParts(const EntryIndex& index, std::string_view wo
     if (it == byId.end() || it->second->external) {
       std::string byPosition = "xl/worksheets/sheet" + std::to_string(i + 1) + ".xml";
       parts.push_back(claimed.count(byPosition) ? std::string() : index.find(byPosition).value_or(byPosition));
-    } else if (relationshipKind(it->second->type) != "worksheet") {
+    } else if (!holdsCells(relationshipKind(it->second->type))) {
       parts.emplace_back();
     } else {
       std::string target = resolveTarget(workbookPart, it->second->target);
@@ -173,6 +183,52 @@ std::vector<std::string> sheetParts(const EntryIndex& index, std::string_view wo
     }
   }
   return parts;
+}
+
+// The kind of a sheet's part from its relationship's type or, where that
+// says worksheet (some writers relate every sheet so), the part's content
+// type.
+int sheetKindOf(std::string_view kind) {
+  if (kind == "chartsheet") return TABULON_SHEET_CHART;
+  if (kind == "dialogsheet") return TABULON_SHEET_DIALOG;
+  if (kind == "macrosheet" || kind == "xlMacrosheet" || kind == "xlIntlMacrosheet" || kind == "intlmacrosheet" ||
+      kind == "intlMacrosheet")
+    return TABULON_SHEET_MACRO;
+  return TABULON_SHEET_WORKSHEET;
+}
+
+std::vector<int> sheetKinds(std::string_view workbookPart, const std::vector<Relationship>& rels,
+                            const std::vector<SheetRef>& sheets,
+                            const std::unordered_map<std::string, std::string>& contentTypes) {
+  std::unordered_map<std::string_view, const Relationship*> byId;
+  for (const Relationship& rel : rels) byId.emplace(rel.id, &rel);
+  std::vector<int> kinds;
+  kinds.reserve(sheets.size());
+  for (std::size_t i = 0; i < sheets.size(); ++i) {
+    auto it = sheets[i].relId.empty() ? byId.end() : byId.find(sheets[i].relId);
+    std::string part = "xl/worksheets/sheet" + std::to_string(i + 1) + ".xml";
+    int kind = TABULON_SHEET_WORKSHEET;
+    if (it != byId.end() && !it->second->external) {
+      kind = sheetKindOf(relationshipKind(it->second->type));
+      part = resolveTarget(workbookPart, it->second->target);
+    }
+    if (kind == TABULON_SHEET_WORKSHEET) {
+      auto type = contentTypes.find(lowerAscii(part));
+      if (type != contentTypes.end()) kind = sheetKindOf(contentKind(type->second));
+    }
+    kinds.push_back(kind);
+  }
+  return kinds;
+}
+
+std::vector<int> sheetVisibility(const std::vector<SheetRef>& sheets) {
+  std::vector<int> visibility;
+  visibility.reserve(sheets.size());
+  for (const SheetRef& s : sheets) {
+    const std::string state = lowerAscii(s.state);
+    visibility.push_back(state == "hidden" ? TABULON_HIDDEN : state == "veryhidden" ? TABULON_VERY_HIDDEN : TABULON_VISIBLE);
+  }
+  return visibility;
 }
 
 std::vector<std::string> sheetNames(const std::vector<SheetRef>& sheets) {
@@ -187,40 +243,60 @@ std::vector<std::string> sheetNames(const std::vector<SheetRef>& sheets) {
 std::unique_ptr<Workbook> loadWorkbook(Zippy::ZipArchive& archive) {
   const EntryIndex index(archive);
   const std::string workbookPart = findWorkbookPart(archive, index);
+  if (!index.find(workbookPart)) {
+    // Without a workbook part the archive may be another kind of document.
+    if (auto foreign = recognizeForeignPackage(archive)) {
+      throw Failure(foreign->kind(), (archive.Path().empty() ? "" : archive.Path() + ": ") + foreign->what());
+    }
+  }
 
   // Views into the archive's cached entries: they stay put until the next
   // Open or Close, which cannot happen while this runs.
   ConvertedParts converted;
-  thread_pool pool;
+  JobGroup jobs;
   std::string_view workbookXml = readPart(archive, index, workbookPart, converted);
-  std::future<std::vector<SheetRef>> sheetsJob = pool.submit(scanSheets, workbookXml);
+  std::future<std::vector<SheetRef>> sheetsJob = jobs.submit([workbookXml] { return scanSheets(workbookXml); });
 
   const std::vector<Relationship> rels = readRelationships(archive, index, relationshipsPartOf(workbookPart));
 
   std::future<std::vector<int>> stylesJob, dateStylesJob;
+  std::future<std::vector<std::uint8_t>> numberKindsJob;
   if (auto part = findTablePart(index, workbookPart, rels, "styles", "styles.xml")) {
     std::string_view xml = readPart(archive, index, *part, converted);
-    stylesJob = pool.submit(getStyles, xml);
-    dateStylesJob = pool.submit(readDateStyles, xml);
+    stylesJob = jobs.submit([xml] { return getStyles(xml); });
+    dateStylesJob = jobs.submit([xml] { return readDateStyles(xml); });
+    numberKindsJob = jobs.submit([xml] { return readNumberKinds(xml); });
   }
 
   std::future<std::vector<std::string>> stringsJob;
   if (auto part = findTablePart(index, workbookPart, rels, "sharedStrings", "sharedStrings.xml")) {
     std::string_view xml = readPart(archive, index, *part, converted);
-    stringsJob = pool.submit(readSharedStrings, xml);
+    stringsJob = jobs.submit([xml] { return readSharedStrings(xml); });
   }
 
-  std::future<std::map<std::string, unsigned long>> mapJob = pool.submit(CreateMap);
-  pool.wait_for_jobs();
+  std::unordered_map<std::string, std::string> contentTypes;
+  if (index.find("[Content_Types].xml")) {
+    try {
+      contentTypes = scanContentTypes(readPart(archive, index, "[Content_Types].xml", converted));
+    } catch (const Failure&) {
+      // Kinds then come from the relationships alone.
+    }
+  }
+
+  std::future<std::map<std::string, unsigned long>> mapJob = jobs.submit([] { return CreateMap(); });
+  jobs.wait();
 
   auto workbook = std::make_unique<Workbook>();
   workbook->archive = &archive;
   std::vector<SheetRef> sheets = sheetsJob.get();
   workbook->sheetParts = sheetParts(index, workbookPart, rels, sheets);
+  workbook->sheetKinds = sheetKinds(workbookPart, rels, sheets, contentTypes);
+  workbook->sheetVisibility = sheetVisibility(sheets);
   workbook->sheetNames = sheetNames(sheets);
   workbook->date1904 = usesDate1904(workbookXml);
   if (stylesJob.valid()) workbook->styles = stylesJob.get();
   if (dateStylesJob.valid()) workbook->dateStyles = dateStylesJob.get();
+  if (numberKindsJob.valid()) workbook->numberKinds = numberKindsJob.get();
   if (stringsJob.valid()) workbook->sharedStrings = stringsJob.get();
   workbook->sharedStringEdits = markEditedStrings(workbook->sharedStrings);
   workbook->columnMap = mapJob.get();

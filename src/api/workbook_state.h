@@ -1,8 +1,9 @@
-// The process-wide names the host interface exports. The open workbook
-// itself is an object (api/workbook.h); the entry points keep these in step
-// with it, and nothing below the entry points' layer reads or writes them.
-// Only the host's calling thread writes them, except the slots of retMT
-// and the two running maxima that getWsData fills.
+// The process-wide names the host interface exports. They belong to the
+// fixed entry points (api/default_workbook), which keep them in step with
+// the process-default workbook; nothing else in the library reads or
+// writes them, and the workbook handles never touch them. Only the host's
+// calling thread writes them, except the slots of retMT and the two
+// running maxima that getWsData fills.
 #pragma once
 
 #include <atomic>

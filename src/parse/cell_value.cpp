@@ -38,13 +38,17 @@ void resolveCell(const CellInput& cell, const SheetContext& context, const std::
                  std::string& scratch, ResolvedCell& resolved) {
   const std::string_view type = cell.type;
   resolved.type = CellType::None;
+  resolved.emptyText = false;
   if (type.size() == 1 && type[0] == 's') {
     std::uint64_t index = 0;
     if (!cell.hasValue || !rowscan::parseIndex(cell.value, index)) return;
     const std::vector<std::string>& strings = *context.sharedStrings;
     if (index >= strings.size()) return;
     resolved.text = strings[static_cast<std::size_t>(index)];
-    if (resolved.text.empty()) return;
+    if (resolved.text.empty()) {
+      resolved.emptyText = true;
+      return;
+    }
     resolved.shared = static_cast<std::uint32_t>(index);
     resolved.edit = edits[static_cast<std::size_t>(index)] != 0;
     resolved.type = CellType::SharedText;
@@ -52,15 +56,21 @@ void resolveCell(const CellInput& cell, const SheetContext& context, const std::
   }
   if (type == "inlineStr" && cell.hasInline) {
     scratch = collectRuns(cell.inlineContent);
-    if (scratch.empty()) return;
+    if (scratch.empty()) {
+      resolved.emptyText = true;
+      return;
+    }
     resolved.text = scratch;
     resolved.edit = rowscan::holdsEditedCharacter(scratch);
     resolved.type = CellType::Text;
     return;
   }
-  if (!cell.hasValue || cell.value.empty()) return;
-  const std::string_view value = cell.value;
   CellType kind = typeOfValue(type);
+  if (!cell.hasValue || cell.value.empty()) {
+    resolved.emptyText = cell.hasValue && kind == CellType::Text;
+    return;
+  }
+  const std::string_view value = cell.value;
   if (kind == CellType::Number && !cell.style.empty() && isDateStyle(cell.style, *context.styles)) {
     double serial;
     if (rowscan::parseNumber(value, serial)) {
@@ -81,7 +91,10 @@ void resolveCell(const CellInput& cell, const SheetContext& context, const std::
     }
     resolved.edit = rowscan::holdsEditedCharacter(resolved.text);
   }
-  if (resolved.text.empty()) return;
+  if (resolved.text.empty()) {
+    resolved.emptyText = kind == CellType::Text;
+    return;
+  }
   resolved.type = kind;
 }
 

@@ -2,12 +2,14 @@
 // shared by the text renderer and the typed column builder.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "parse/row_scan.h"
+#include "parse/text_budget.h"
 
 namespace tabulon {
 
@@ -23,6 +25,17 @@ struct SheetContext {
   // Per shared string, 1 when it holds a ';' or a carriage return (see
   // markEditedStrings); when absent each row job works it out itself.
   const std::vector<std::uint8_t>* sharedStringEdits = nullptr;
+  // Per cell format, its NumberKind (see cells/date_format.h); read by the
+  // typed columns when they tell every kind apart. May be absent.
+  const std::vector<std::uint8_t>* numberKinds = nullptr;
+  // What the text may grow to; nullptr: no limit.
+  TextBudget* textBudget = nullptr;
+  // Text keeps every character of a cell: a field holding ';', '"', a
+  // carriage return or a line feed is written between double quotes, each
+  // '"' doubled (else such characters are dropped as the row lines demand).
+  bool quoted = false;
+  // When set, the row jobs add the cell elements they met (valued or not).
+  std::atomic<std::uint64_t>* cellElements = nullptr;
 };
 
 // For each string, 1 when it holds a ';' or a carriage return, which the
@@ -49,11 +62,13 @@ struct ResolvedCell {
   double serial = 0;         // Date: the serial in the 1900 system
   std::uint32_t shared = 0;  // SharedText: the string's index
   bool edit = false;         // text holds ';' or a carriage return
+  // None only: the cell holds text, and that text is empty.
+  bool emptyText = false;
 };
 
 // Resolves cell into resolved; text may point into scratch. edits marks the
 // shared strings that hold ';' or a carriage return. Cells whose text is
-// empty resolve to None.
+// empty resolve to None (with emptyText set for string cells).
 void resolveCell(const rowscan::CellInput& cell, const SheetContext& context,
                  const std::vector<std::uint8_t>& edits, std::string& scratch, ResolvedCell& resolved);
 

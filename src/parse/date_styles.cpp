@@ -19,9 +19,10 @@ bool readId(std::string_view attributes, int& id) {
   return ec == std::errc() && ptr != value.data();
 }
 
-// The workbook's own format codes, by id: whether each writes a date.
-std::unordered_map<int, bool> customFormats(std::string_view text) {
-  std::unordered_map<int, bool> formats;
+// The workbook's own format codes, by id: the kind of number each writes
+// (Plain for those that write no date).
+std::unordered_map<int, NumberKind> customFormats(std::string_view text) {
+  std::unordered_map<int, NumberKind> formats;
   xml::Tag tag;
   std::size_t pos = 0;
   while (xml::nextTag(text, pos, tag)) {
@@ -34,8 +35,15 @@ std::unordered_map<int, bool> customFormats(std::string_view text) {
     if (tag.localName != "numFmt") continue;
     int id = 0;
     std::string_view code;
-    if (readId(tag.attributes, id) && xml::attribute(tag.attributes, "formatCode", code))
-      formats[id] = isDateFormatCode(decodeXml(code));
+    if (readId(tag.attributes, id) && xml::attribute(tag.attributes, "formatCode", code)) {
+      const std::string decoded = decodeXml(code);
+      NumberKind kind = NumberKind::Plain;
+      if (isDateFormatCode(decoded)) {
+        kind = numberKindOfCode(decoded);
+        if (kind == NumberKind::Plain) kind = NumberKind::DateTime;
+      }
+      formats[id] = kind;
+    }
   }
   return formats;
 }
@@ -43,13 +51,24 @@ std::unordered_map<int, bool> customFormats(std::string_view text) {
 }  // namespace
 
 std::vector<int> readDateStyles(std::string_view text) {
-  const std::unordered_map<int, bool> custom = customFormats(text);
+  const std::unordered_map<int, NumberKind> custom = customFormats(text);
   std::vector<int> flags = cellFormatIds(text);
   for (int& id : flags) {
     auto own = custom.find(id);
-    id = (own != custom.end() ? own->second : isBuiltInDateFormat(id)) ? 1 : 0;
+    id = (own != custom.end() ? own->second != NumberKind::Plain : isBuiltInDateFormat(id)) ? 1 : 0;
   }
   return flags;
+}
+
+std::vector<std::uint8_t> readNumberKinds(std::string_view text) {
+  const std::unordered_map<int, NumberKind> custom = customFormats(text);
+  const std::vector<int> ids = cellFormatIds(text);
+  std::vector<std::uint8_t> kinds(ids.size());
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    auto own = custom.find(ids[i]);
+    kinds[i] = static_cast<std::uint8_t>(own != custom.end() ? own->second : builtInNumberKind(ids[i]));
+  }
+  return kinds;
 }
 
 }  // namespace tabulon

@@ -23,10 +23,19 @@ inline std::uint32_t fieldOf(std::uint32_t position) {
 // The row output that builds each row's line of ';'-ended fields.
 class TextRows {
  public:
-  TextRows(const SheetContext& context, std::vector<RowLine>& rows) : context_(context), rows_(rows) {
+  TextRows(const SheetContext& context, std::vector<RowLine>& rows)
+      : context_(context), rows_(rows), account_(context.textBudget) {
     if (context.sharedStringEdits == nullptr) ownEdits_ = markEditedStrings(*context.sharedStrings);
     needsEdit_ = context.sharedStringEdits ? context.sharedStringEdits : &ownEdits_;
   }
+
+  ~TextRows() {
+    if (context_.cellElements != nullptr) context_.cellElements->fetch_add(cellElements_, std::memory_order_relaxed);
+  }
+  TextRows(const TextRows&) = delete;
+  TextRows& operator=(const TextRows&) = delete;
+
+  void cellElement() { ++cellElements_; }
 
   void startRow(bool numbered, std::string_view r) {
     row_ = RowLine{};
@@ -55,7 +64,17 @@ class TextRows {
         edit = false;
       }
     }
-    if (edit) {
+    if (context_.quoted) {
+      if (text.find_first_of(";\"\r\n") != std::string_view::npos) {
+        edited_.assign(1, '"');
+        for (char c : text) {
+          if (c == '"') edited_ += '"';
+          edited_ += c;
+        }
+        edited_ += '"';
+        text = edited_;
+      }
+    } else if (edit) {
       // A ';' would split the field and a carriage return the line: each
       // goes, and only it.
       edited_.assign(text);
@@ -64,6 +83,7 @@ class TextRows {
     }
     if (store(fieldOf(cell.position), text)) return true;
     // Cells out of column order: read the row again, collecting.
+    account_.refund(rowCharged_);
     resetRow();
     collecting_ = true;
     return false;
@@ -72,9 +92,15 @@ class TextRows {
   void finishRow() {
     if (row_.hasValue) {
       row_.fields = std::max(context_.width, row_.maxColumn);
-      if (collecting_) buildCollectedLine();
-      else line_.append(row_.fields + 1 - nextColumn_, ';');
-      row_.line = line_;
+      // The separators and the line end; cell texts were charged as stored.
+      const bool write = account_.charge(collecting_ ? row_.fields + 1 : row_.fields + 2 - nextColumn_);
+      if (!write) {
+        row_.line.clear();  // beyond the budget: the row is only counted
+      } else {
+        if (collecting_) buildCollectedLine();
+        else line_.append(row_.fields + 1 - nextColumn_, ';');
+        row_.line = line_;
+      }
     }
     rows_.push_back(std::move(row_));
     row_ = RowLine{};
@@ -89,6 +115,7 @@ class TextRows {
   };
 
   void resetRow() {
+    rowCharged_ = 0;
     row_.hasValue = false;
     row_.maxColumn = 0;
     line_.clear();
@@ -103,12 +130,21 @@ class TextRows {
     if (column == 0) return true;  // letters that name no column: counted, never written
     row_.maxColumn = std::max(row_.maxColumn, column);
     if (collecting_) {
+      if (!account_.charge(text.size())) return true;
       std::size_t offset = texts_.size();
       texts_.append(text);
       cells_.push_back({column, static_cast<std::uint32_t>(offset), static_cast<std::uint32_t>(text.size())});
       return true;
     }
     if (column < nextColumn_) return false;
+    // Charged before it is written, so that a long text beyond the
+    // budget is never copied.
+    const std::uint64_t bytes = column - nextColumn_ + text.size() + 1;
+    rowCharged_ += bytes;
+    if (!account_.charge(bytes)) {
+      nextColumn_ = column + 1;
+      return true;
+    }
     line_.append(column - nextColumn_, ';');
     line_.append(text);
     line_.push_back(';');
@@ -136,6 +172,9 @@ class TextRows {
 
   const SheetContext& context_;
   std::vector<RowLine>& rows_;
+  TextAccount account_;
+  std::uint64_t cellElements_ = 0;
+  std::uint64_t rowCharged_ = 0;  // charged for the row's line so far (in column order)
   std::vector<std::uint8_t> ownEdits_;
   const std::vector<std::uint8_t>* needsEdit_ = nullptr;
   RowLine row_;
@@ -154,10 +193,22 @@ class TextRows {
 
 namespace {
 
-std::vector<std::string_view> splitFields(std::string_view line) {
+// The ';'-ended fields of a line; quoted: a field that starts with '"'
+// runs to its closing quote (a doubled quote stays inside).
+std::vector<std::string_view> splitFields(std::string_view line, bool quoted) {
   std::vector<std::string_view> fields;
   std::size_t start = 0;
-  for (std::size_t end = line.find(';'); end != std::string_view::npos; end = line.find(';', start)) {
+  while (start < line.size()) {
+    std::size_t from = start;
+    if (quoted && line[start] == '"') {
+      for (from = start + 1; from < line.size(); ++from) {
+        if (line[from] != '"') continue;
+        if (from + 1 < line.size() && line[from + 1] == '"') ++from;
+        else break;
+      }
+    }
+    const std::size_t end = line.find(';', from);
+    if (end == std::string_view::npos) break;
     fields.push_back(line.substr(start, end - start));
     start = end + 1;
   }
@@ -166,10 +217,10 @@ std::vector<std::string_view> splitFields(std::string_view line) {
 
 }  // namespace
 
-void mergeRowLine(std::string& earlier, std::string_view later) {
+void mergeRowLine(std::string& earlier, std::string_view later, bool quoted) {
   const std::string kept = std::move(earlier);
-  const std::vector<std::string_view> a = splitFields(kept);
-  const std::vector<std::string_view> b = splitFields(later);
+  const std::vector<std::string_view> a = splitFields(kept, quoted);
+  const std::vector<std::string_view> b = splitFields(later, quoted);
   earlier.clear();
   earlier.reserve(kept.size() + later.size());
   for (std::size_t i = 0; i < std::max(a.size(), b.size()); ++i) {

@@ -23,8 +23,9 @@ struct RowLine {
 // Merges the line of a later row element into the line of an earlier one
 // with the same row number: a field the later line fills replaces the
 // earlier one's, an empty field keeps it. The result has as many fields as
-// the longer line. Lines split exactly at ';', since no field holds one.
-void mergeRowLine(std::string& earlier, std::string_view later);
+// the longer line. Lines split exactly at ';', since no field holds one,
+// except inside the quotes of quoted text (SheetContext::quoted).
+void mergeRowLine(std::string& earlier, std::string_view later, bool quoted = false);
 
 // Every row element of the block, in document order. Text outside row
 // elements (the sheet's header and trailer) is ignored.

@@ -221,6 +221,12 @@ inline std::uint32_t positionOfReference(std::string_view ref) {
   return letters <= 7 ? position : UINT32_MAX;
 }
 
+// False for a reference without column letters: empty, or digits first.
+inline bool namesColumn(std::string_view ref) {
+  ref = trimXmlSpace(ref);
+  return !ref.empty() && !(ref.front() >= '0' && ref.front() <= '9');
+}
+
 // A table index written in decimal (surrounding white space allowed).
 inline bool parseIndex(std::string_view text, std::uint64_t& index) {
   const char* p = text.data();
@@ -332,6 +338,7 @@ inline const char* readCell(const RawTag& tag, const char* p, const char* end, C
 //   bool out.cell(const CellInput&)  a cell with a value or inline text;
 //       false asks to read the row again from its start (out has reset it)
 //   out.finishRow()                  the row ended
+//   bool out.stopped() (optional)    after startRow: true ends the scan
 // Text outside row elements (the sheet's header and trailer) is ignored.
 template <class Output>
 void scanRows(std::string_view block, Output& out) {
@@ -349,15 +356,22 @@ void scanRows(std::string_view block, Output& out) {
       inRow = false;
       if (tag.closing) continue;
       out.startRow(tag.hasR, tag.r);
+      // An output that has read every row it wants ends the scan.
+      if constexpr (requires { out.stopped(); }) {
+        if (out.stopped()) return;
+      }
       rowContent = p;
       previous = 0;
       if (tag.selfClosing) out.finishRow();
       else inRow = true;
     } else if (inRow && tag.name == Name::C && !tag.closing) {
       // A cell without a reference follows the previous one, also beyond
-      // the last column.
-      cell.position = tag.hasR ? positionOfReference(tag.r)
-                               : previous == UINT32_MAX ? UINT32_MAX : previous + 1;
+      // the last column; so does one whose reference has no column letters
+      // (r="1", r="0"), which some writers give every cell.
+      if constexpr (requires { out.cellElement(); }) out.cellElement();
+      cell.position = tag.hasR && namesColumn(tag.r) ? positionOfReference(tag.r)
+                      : previous == UINT32_MAX        ? UINT32_MAX
+                                                      : previous + 1;
       previous = cell.position;
       p = readCell(tag, p, end, cell);
       if ((cell.hasValue || cell.hasInline) && !out.cell(cell)) {

@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <deque>
+#include <memory>
 #include <string_view>
 #include <unordered_map>
 
 #include "base/failure.h"
+#include "cells/column_map.h"
 #include "cells/date_time.h"
 
 namespace tabulon {
@@ -15,9 +18,8 @@ namespace {
 // Rows up to the format's last row keep their number as their position; a
 // row numbered beyond it (only damaged files have one) comes after them,
 // in order, so one absurd number cannot make the extent huge.
-constexpr std::int64_t kLastRow = 1048576;
-
-constexpr std::uint8_t bitOf(TypedKind kind) { return static_cast<std::uint8_t>(1u << static_cast<unsigned>(kind)); }
+constexpr std::int64_t kLastRow = kLastSheetRow;
+constexpr std::uint32_t kLastColumn = 16384;
 
 // The sheet position of every row element, block by block; -1 for rows
 // that have none (negative or unrepresentable numbers).
@@ -125,28 +127,6 @@ std::string_view textOf(const TypedCell& cell, const TypedBlock& block, const st
   return std::string_view(block.arena).substr(cell.textOffset, cell.textLength);
 }
 
-ColumnType typeOf(std::uint8_t seen) {
-  if (seen == 0) return ColumnType::Null;
-  if (seen == bitOf(TypedKind::Number)) return ColumnType::Number;
-  if (seen == bitOf(TypedKind::Date)) return ColumnType::Date;
-  if (seen == bitOf(TypedKind::Boolean)) return ColumnType::Boolean;
-  return ColumnType::Text;
-}
-
-std::uint64_t bytesFor(ColumnType type, std::uint64_t rows) {
-  const std::uint64_t bitmap = (rows + 7) / 8;
-  switch (type) {
-    case ColumnType::Null:
-      return 0;
-    case ColumnType::Boolean:
-      return 2 * bitmap;
-    case ColumnType::Text:
-      return bitmap + 4 * rows;
-    default:
-      return bitmap + 8 * rows;
-  }
-}
-
 // Distinct strings of one text column, each stored once.
 class Dictionary {
  public:
@@ -198,25 +178,263 @@ std::string columnLetters(std::uint32_t column) {
   return letters;
 }
 
+
+namespace {
+
+// The kinds a column's data cells show, as bits of KindCode.
+using KindSet = std::uint8_t;
+
+KindCode codeOf(TypedKind kind) {
+  switch (kind) {
+    case TypedKind::Number:
+      return KindCode::Number;
+    case TypedKind::Date:
+      return KindCode::DateTime;
+    case TypedKind::Boolean:
+      return KindCode::Boolean;
+    case TypedKind::Text:
+    case TypedKind::SharedText:
+      return KindCode::Text;
+    case TypedKind::Duration:
+      return KindCode::Duration;
+    case TypedKind::TimeOfDay:
+      return KindCode::Time;
+    case TypedKind::Error:
+      return KindCode::Error;
+  }
+  return KindCode::Text;
+}
+
+constexpr KindSet bitOf(KindCode code) { return static_cast<KindSet>(1u << static_cast<unsigned>(code)); }
+
+ColumnType typeOf(KindSet seen, bool integral, bool kinds) {
+  if (seen == 0) return ColumnType::Null;
+  if (seen == bitOf(KindCode::Number)) return kinds && integral ? ColumnType::Integer : ColumnType::Number;
+  if (seen == bitOf(KindCode::DateTime)) return ColumnType::Date;
+  if (seen == bitOf(KindCode::Boolean)) return ColumnType::Boolean;
+  if (seen == bitOf(KindCode::Text)) return ColumnType::Text;
+  if (kinds) {
+    if (seen == bitOf(KindCode::Duration)) return ColumnType::Duration;
+    if (seen == bitOf(KindCode::Time)) return ColumnType::Time;
+    return ColumnType::Union;  // several kinds, or errors
+  }
+  return ColumnType::Text;
+}
+
+// Integral and within int64 (-2^63 <= v < 2^63).
+bool isIntegral(double v) { return v == std::trunc(v) && v >= -9223372036854775808.0 && v < 9223372036854775808.0; }
+
+std::uint64_t bytesFor(ColumnType type, std::uint64_t rows) {
+  const std::uint64_t bitmap = (rows + 7) / 8;
+  switch (type) {
+    case ColumnType::Null:
+      return 0;
+    case ColumnType::Boolean:
+      return 2 * bitmap;
+    case ColumnType::Text:
+      return bitmap + 4 * rows;
+    case ColumnType::Union:
+      return 5 * rows + 16 * rows;  // type ids, offsets, and the cells it gathers
+    default:
+      return bitmap + 8 * rows;
+  }
+}
+
+// The cells of one union column, row by row, turned into its children.
+class UnionBuilder {
+ public:
+  explicit UnionBuilder(std::size_t rows) : cells_(rows, {nullptr, nullptr}) {}
+
+  void place(std::size_t row, const TypedCell& cell, const TypedBlock& block) { cells_[row] = {&cell, &block}; }
+
+  void finish(Column& column, const std::vector<std::string>& strings) {
+    static const char* const kNames[kKindCodes] = {"null", "boolean", "number", "datetime",
+                                                   "duration", "time", "text", "error"};
+    static const ColumnType kTypes[kKindCodes] = {ColumnType::Null, ColumnType::Boolean, ColumnType::Number,
+                                                  ColumnType::Date, ColumnType::Duration, ColumnType::Time,
+                                                  ColumnType::PlainText, ColumnType::PlainText};
+    column.children.resize(kKindCodes);
+    for (int k = 0; k < kKindCodes; ++k) {
+      column.children[k].name = kNames[k];
+      column.children[k].type = kTypes[k];
+    }
+    column.children[6].offsets.push_back(0);
+    column.children[7].offsets.push_back(0);
+    column.typeIds.resize(cells_.size());
+    column.unionOffsets.resize(cells_.size());
+    for (std::size_t i = 0; i < cells_.size(); ++i) {
+      const auto [cell, block] = cells_[i];
+      const KindCode code = cell == nullptr ? KindCode::Missing : codeOf(cell->kind);
+      Column& child = column.children[static_cast<int>(code)];
+      column.typeIds[i] = static_cast<std::int8_t>(code);
+      if (child.length >= INT32_MAX)
+        throw Failure(TABULON_OUT_OF_MEMORY, "a column holds more than 2^31 cells of one kind");
+      column.unionOffsets[i] = static_cast<std::int32_t>(child.length);
+      const std::int64_t at = child.length++;
+      switch (code) {
+        case KindCode::Missing:
+          break;
+        case KindCode::Boolean:
+          if (static_cast<std::size_t>(at >> 3) >= child.bits.size()) child.bits.push_back(0);
+          if (cell->number != 0) child.bits[static_cast<std::size_t>(at >> 3)] |= static_cast<std::uint8_t>(1u << (at & 7));
+          break;
+        case KindCode::Number:
+          child.numbers.push_back(cell->number);
+          break;
+        case KindCode::DateTime:
+        case KindCode::Duration:
+        case KindCode::Time:
+          child.micros.push_back(cell->micros);
+          break;
+        case KindCode::Text:
+        case KindCode::Error: {
+          const std::string_view text =
+              cell->kind == TypedKind::SharedText
+                  ? std::string_view(strings[cell->shared])
+                  : std::string_view(block->arena).substr(cell->textOffset, cell->textLength);
+          if (child.characters.size() + text.size() > static_cast<std::size_t>(INT32_MAX))
+            throw Failure(TABULON_OUT_OF_MEMORY, "the texts of column " + column.name + " exceed 2 GiB");
+          child.characters.append(text);
+          child.offsets.push_back(static_cast<std::int32_t>(child.characters.size()));
+          break;
+        }
+      }
+    }
+    column.children[0].nulls = column.children[0].length;
+    cells_.clear();
+    cells_.shrink_to_fit();
+  }
+
+ private:
+  std::vector<std::pair<const TypedCell*, const TypedBlock*>> cells_;
+};
+
+std::int64_t clampCount(std::int64_t n) { return std::clamp<std::int64_t>(n, 0, INT32_MAX); }
+
+// The row the skip counts from when the cells do not decide it, else 0:
+// the range's first row with the flag or with both row bounds given.
+std::int64_t fixedFirst(const ColumnOptions& options) {
+  const bool exactRows = options.firstRow > 0 && options.lastRow > 0;
+  if (!options.skipFromFirstRow && !exactRows) return 0;
+  return options.firstRow > 0 ? options.firstRow : 1;
+}
+
+// Ends the blocks at the first row, in document order, that lies beyond
+// the last wanted row (counted, while the first value is not yet known,
+// from the first value seen so far). In the ascending rows of the format
+// that drops only unwanted rows; the row jobs stop at the same place, so
+// the result does not depend on how far each of them read.
+void endAtLastWantedRow(std::vector<TypedBlock>& blocks, std::vector<std::vector<std::int64_t>>& positions,
+                        const ColumnOptions& options, const std::vector<std::uint8_t>& wanted,
+                        std::int64_t lowRow, std::int64_t highRow) {
+  if (options.maxRows < 0 && options.lastRow <= 0) return;
+  const std::int64_t fixed = fixedFirst(options);
+  std::int64_t first = fixed > 0 ? fixed : INT64_MAX;
+  std::int64_t stop = fixed > 0 ? lastWantedRow(options, fixed) : options.lastRow > 0 ? options.lastRow : INT64_MAX;
+  for (std::size_t b = 0; b < blocks.size(); ++b) {
+    TypedBlock& block = blocks[b];
+    std::size_t c = 0;
+    for (std::size_t r = 0; r < block.rows.size(); ++r) {
+      const std::int64_t pos = positions[b][r];
+      if (stop <= kLastRow && pos > stop) {
+        while (c < block.cells.size() && block.cells[c].row < r) ++c;
+        block.cells.resize(c);
+        block.rows.resize(r);
+        positions[b].resize(r);
+        blocks.resize(b + 1);
+        positions.resize(b + 1);
+        return;
+      }
+      for (; c < block.cells.size() && block.cells[c].row == r; ++c) {
+        if (fixed > 0 || pos < 0 || pos >= first || pos < lowRow || pos > highRow) continue;
+        if (!wanted.empty() && !wanted[block.cells[c].column]) continue;
+        first = pos;
+        stop = lastWantedRow(options, first);
+      }
+    }
+    if (block.stopped) {
+      // Never reached in the format's order: the walk ends where the job did.
+      blocks.resize(b + 1);
+      positions.resize(b + 1);
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+std::int64_t lastWantedRow(const ColumnOptions& options, std::int64_t first) {
+  const std::int64_t fixed = fixedFirst(options);
+  if (fixed > 0) first = fixed;
+  std::int64_t last = options.lastRow > 0 ? options.lastRow : INT64_MAX;
+  if (options.maxRows >= 0 && first < INT64_MAX) {
+    const std::int64_t dataStart = first + clampCount(options.skipRows) + (options.header ? 1 : 0);
+    last = std::min(last, dataStart + clampCount(options.maxRows) - 1);
+  }
+  return last;
+}
+
+bool stopDependsOnCells(const ColumnOptions& options) { return options.maxRows >= 0 && fixedFirst(options) == 0; }
+
+TypedSelection selectionFor(const ColumnOptions& options, std::vector<std::uint8_t>& columnFlags,
+                            std::int64_t& stopAfter) {
+  TypedSelection selection;
+  selection.kinds = options.kinds;
+  if (!options.columns.empty() || options.firstColumn > 0 || options.lastColumn > 0) {
+    columnFlags.assign(kLastMappedColumn + 1, 0);
+    const std::uint32_t low = std::max<std::uint32_t>(1, options.firstColumn);
+    const std::uint32_t high = options.lastColumn > 0 ? options.lastColumn : static_cast<std::uint32_t>(kLastMappedColumn);
+    if (options.columns.empty()) {
+      for (std::uint32_t c = low; c <= high && c <= kLastMappedColumn; ++c) columnFlags[c] = 1;
+    } else {
+      for (std::uint32_t c : options.columns)
+        if (c >= low && c <= high && c <= kLastMappedColumn) columnFlags[c] = 1;
+    }
+    selection.columns = &columnFlags;
+  }
+  if (options.firstRow > 0) selection.firstRow = options.firstRow;
+  if (options.lastRow > 0) selection.lastRow = options.lastRow;
+  stopAfter = lastWantedRow(options, INT64_MAX);
+  return selection;
+}
+
 SheetColumns assembleColumns(std::vector<TypedBlock>& blocks, const std::vector<std::string>& strings,
                              const ColumnOptions& options, std::uint64_t memoryLimit) {
   SheetColumns result;
-  const std::vector<std::vector<std::int64_t>> positions = rowPositions(blocks);
-  const KeptCells kept(blocks, positions);
+  std::vector<std::vector<std::int64_t>> positions = rowPositions(blocks);
 
-  // The extent: from the first row holding a value, skipRows on, a header
-  // row if asked, then data rows up to the last holding a value.
-  std::int64_t first = INT64_MAX;
-  kept.forEach([&](const TypedCell&, const TypedBlock&, std::int64_t pos) { first = std::min(first, pos); });
-  if (first == INT64_MAX) return result;
-  const std::int64_t start = first + std::max<std::int64_t>(0, std::min<std::int64_t>(options.skipRows, INT32_MAX));
+  std::vector<std::uint8_t> wanted;
+  std::int64_t unusedStop = 0;
+  selectionFor(options, wanted, unusedStop);
+  const std::int64_t lowRow = options.firstRow > 0 ? options.firstRow : 0;
+  const std::int64_t highRow = options.lastRow > 0 ? options.lastRow : INT64_MAX;
+  endAtLastWantedRow(blocks, positions, options, wanted, lowRow, highRow);
+  const KeptCells kept(blocks, positions);
+  const auto selected = [&](const TypedCell& cell, std::int64_t pos) {
+    return pos >= lowRow && pos <= highRow && (wanted.empty() || wanted[cell.column]);
+  };
+  const auto forEachSelected = [&](auto visit) {
+    kept.forEach([&](const TypedCell& cell, const TypedBlock& block, std::int64_t pos) {
+      if (selected(cell, pos)) visit(cell, block, pos);
+    });
+  };
+
+  // The extent: from the first row holding a value (or the fixed first
+  // row), skipRows on, a header row if asked, then data rows up to the
+  // last holding a value (or exactly up to the range's last row).
+  std::int64_t first = fixedFirst(options);
+  std::int64_t firstValue = INT64_MAX;
+  forEachSelected([&](const TypedCell&, const TypedBlock&, std::int64_t pos) { firstValue = std::min(firstValue, pos); });
+  if (firstValue == INT64_MAX) return result;
+  if (first == 0) first = firstValue;
+  const std::int64_t start = first + clampCount(options.skipRows);
   const std::int64_t headerRow = options.header ? start : -1;
   const std::int64_t dataStart = start + (options.header ? 1 : 0);
-  const std::int64_t limit =
-      options.maxRows < 0 ? INT64_MAX : dataStart + std::min<std::int64_t>(options.maxRows, INT32_MAX) - 1;
+  const std::int64_t limit = lastWantedRow(options, first);
+  const bool exactRows = options.firstRow > 0 && options.lastRow > 0;
   std::int64_t dataEnd = dataStart - 1;
   std::uint32_t firstColumn = UINT32_MAX, lastColumn = 0;
-  kept.forEach([&](const TypedCell& cell, const TypedBlock&, std::int64_t pos) {
+  forEachSelected([&](const TypedCell& cell, const TypedBlock&, std::int64_t pos) {
     const bool data = pos >= dataStart && pos <= limit;
     if (data) dataEnd = std::max(dataEnd, pos);
     if (data || pos == headerRow) {
@@ -225,21 +443,51 @@ SheetColumns assembleColumns(std::vector<TypedBlock>& blocks, const std::vector<
     }
   });
   if (lastColumn == 0) return result;
+  // An exact range ends at its last row, or at the sheet's last row when it
+  // reaches beyond (rows numbered further are damaged ones).
+  if (exactRows) dataEnd = std::max(dataEnd, std::min(limit, kLastRow));
+
+  // The columns: those asked for, the range's, or from the first to the
+  // last holding a value.
+  std::vector<std::uint32_t> chosen;
+  const std::uint32_t lowColumn = std::max<std::uint32_t>(1, options.firstColumn);
+  const std::uint32_t highColumn = options.lastColumn > 0 ? options.lastColumn : UINT32_MAX;
+  if (!options.columns.empty()) {
+    for (std::uint32_t c : options.columns)
+      if (c >= lowColumn && c <= highColumn) chosen.push_back(c);
+  } else {
+    const std::uint32_t from = options.firstColumn > 0 && options.lastColumn > 0 ? options.firstColumn : firstColumn;
+    const std::uint32_t to = options.firstColumn > 0 && options.lastColumn > 0 ? options.lastColumn : lastColumn;
+    for (std::uint32_t c = from; c <= to; ++c) chosen.push_back(c);
+  }
+  std::vector<std::int32_t> slot(std::max<std::size_t>(kLastMappedColumn, kLastColumn) + 1, -1);
+  for (std::size_t i = 0; i < chosen.size(); ++i) slot[chosen[i]] = static_cast<std::int32_t>(i);
+  std::vector<std::uint8_t> asText(slot.size(), 0);
+  for (std::uint32_t c : options.textColumns)
+    if (c < asText.size()) asText[c] = 1;
+
   const std::int64_t rows = dataEnd - dataStart + 1;
-  const std::size_t width = lastColumn - firstColumn + 1;
+  const std::size_t width = chosen.size();
   const auto inData = [&](std::int64_t pos) { return pos >= dataStart && pos <= dataEnd; };
 
   // Each column's type from the kinds of its data cells.
-  std::vector<std::uint8_t> seen(width, 0);
-  kept.forEach([&](const TypedCell& cell, const TypedBlock&, std::int64_t pos) {
-    if (inData(pos)) seen[cell.column - firstColumn] |= bitOf(cell.kind);
+  std::vector<KindSet> seen(width, 0);
+  std::vector<std::uint8_t> integral(width, 1);
+  forEachSelected([&](const TypedCell& cell, const TypedBlock&, std::int64_t pos) {
+    if (!inData(pos)) return;
+    const std::int32_t c = slot[cell.column];
+    if (c < 0) return;
+    seen[c] |= bitOf(codeOf(cell.kind));
+    if (cell.kind == TypedKind::Number && !isIntegral(cell.number)) integral[c] = 0;
   });
   result.rows = rows;
   result.columns.resize(width);
   std::uint64_t needed = 0;
   for (std::size_t c = 0; c < width; ++c) {
-    result.columns[c].type = typeOf(seen[c]);
-    needed += bytesFor(result.columns[c].type, static_cast<std::uint64_t>(rows));
+    ColumnType type = typeOf(seen[c], integral[c] != 0, options.kinds);
+    if (asText[chosen[c]] && type != ColumnType::Null) type = ColumnType::Text;
+    result.columns[c].type = type;
+    needed += bytesFor(type, static_cast<std::uint64_t>(rows));
   }
   if (needed > memoryLimit)
     throw Failure(TABULON_OUT_OF_MEMORY, "the sheet's extent of " + std::to_string(rows) + " rows and " +
@@ -247,9 +495,16 @@ SheetColumns assembleColumns(std::vector<TypedBlock>& blocks, const std::vector<
                                              std::to_string(needed >> 20) + " MiB, more than this machine has");
 
   const auto count = static_cast<std::size_t>(rows);
-  for (Column& column : result.columns) {
+  std::vector<std::unique_ptr<UnionBuilder>> unions(width);
+  for (std::size_t c = 0; c < width; ++c) {
+    Column& column = result.columns[c];
     column.nulls = rows;
+    column.length = rows;
     if (column.type == ColumnType::Null) continue;
+    if (column.type == ColumnType::Union) {
+      unions[c] = std::make_unique<UnionBuilder>(count);
+      continue;
+    }
     column.validity.assign((count + 7) / 8, 0);
     switch (column.type) {
       case ColumnType::Boolean:
@@ -259,12 +514,15 @@ SheetColumns assembleColumns(std::vector<TypedBlock>& blocks, const std::vector<
         column.numbers.assign(count, 0.0);
         break;
       case ColumnType::Date:
+      case ColumnType::Integer:
+      case ColumnType::Duration:
+      case ColumnType::Time:
         column.micros.assign(count, 0);
         break;
       case ColumnType::Text:
         column.indexes.assign(count, 0);
         break;
-      case ColumnType::Null:
+      default:
         break;
     }
   }
@@ -273,8 +531,10 @@ SheetColumns assembleColumns(std::vector<TypedBlock>& blocks, const std::vector<
   std::vector<Dictionary> dictionaries(width);
   std::vector<std::string> names(width);
   std::string scratch;
-  kept.forEach([&](const TypedCell& cell, const TypedBlock& block, std::int64_t pos) {
-    const std::size_t c = cell.column - firstColumn;
+  forEachSelected([&](const TypedCell& cell, const TypedBlock& block, std::int64_t pos) {
+    const std::int32_t slotOf = slot[cell.column];
+    if (slotOf < 0) return;
+    const auto c = static_cast<std::size_t>(slotOf);
     if (pos == headerRow) {
       names[c] = textOf(cell, block, strings, scratch);
       return;
@@ -282,13 +542,22 @@ SheetColumns assembleColumns(std::vector<TypedBlock>& blocks, const std::vector<
     if (!inData(pos)) return;
     Column& column = result.columns[c];
     const auto i = static_cast<std::size_t>(pos - dataStart);
+    if (column.type == ColumnType::Union) {
+      unions[c]->place(i, cell, block);
+      return;
+    }
     const std::uint8_t mask = static_cast<std::uint8_t>(1u << (i & 7));
     column.validity[i >> 3] |= mask;
     switch (column.type) {
       case ColumnType::Number:
         column.numbers[i] = cell.number;
         break;
+      case ColumnType::Integer:
+        column.micros[i] = static_cast<std::int64_t>(cell.number);
+        break;
       case ColumnType::Date:
+      case ColumnType::Duration:
+      case ColumnType::Time:
         column.micros[i] = cell.micros;
         break;
       case ColumnType::Boolean:
@@ -303,15 +572,21 @@ SheetColumns assembleColumns(std::vector<TypedBlock>& blocks, const std::vector<
           column.indexes[i] = dictionaries[c].add(text.data() == scratch.data() ? dictionaries[c].own(scratch) : text);
         }
         break;
-      case ColumnType::Null:
+      default:
         break;
     }
   });
 
   for (std::size_t c = 0; c < width; ++c) {
     Column& column = result.columns[c];
-    column.name = options.header ? std::move(names[c]) : columnLetters(firstColumn + static_cast<std::uint32_t>(c));
+    column.name = options.header ? std::move(names[c]) : columnLetters(chosen[c]);
     if (column.type == ColumnType::Null) continue;
+    if (column.type == ColumnType::Union) {
+      unions[c]->finish(column, strings);
+      unions[c].reset();
+      column.nulls = 0;  // missing cells are kind 0, not nulls of the union
+      continue;
+    }
     std::int64_t present = 0;
     for (std::uint8_t byte : column.validity) present += __builtin_popcount(byte);
     column.nulls = rows - present;

@@ -32,6 +32,7 @@ std::vector<SheetRef> scanSheets(std::string_view workbookXml) {
     std::string_view value;
     if (xml::attribute(tag.attributes, "name", value)) sheet.name = decodeXml(value);
     if (xml::prefixedAttribute(tag.attributes, "id", value)) sheet.relId = decodeXml(value);
+    if (xml::attribute(tag.attributes, "state", value)) sheet.state = decodeXml(trimXmlSpace(value));
     sheets.push_back(std::move(sheet));
   }
   return sheets;

@@ -13,6 +13,7 @@ namespace tabulon {
 struct SheetRef {
   std::string name;   // decoded
   std::string relId;  // the relationship id (an attribute "<prefix>:id"), may be ""
+  std::string state;  // the state attribute ("hidden", "veryHidden"), "" when absent
 };
 
 // Every sheet element of the workbook part, in document order.

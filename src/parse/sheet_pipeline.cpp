@@ -1,7 +1,6 @@
 #include "parse/sheet_pipeline.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -9,7 +8,7 @@
 
 #include "cells/text_encoding.h"
 #include "parse/row_blocks.h"
-#include "pool/thread_pool.h"
+#include "pool/job_group.h"
 #include "zip/zip_failure.h"
 
 namespace tabulon {
@@ -17,16 +16,22 @@ namespace {
 
 // Text buffers for the blocks in flight. Reusing a few buffers keeps a big
 // sheet's text in memory that is already mapped, and bounds what is held
-// at once whatever the sheet's size.
+// at once whatever the sheet's size. Only the reading thread takes; jobs
+// give back.
 class BufferRing {
  public:
   explicit BufferRing(std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) free_.push_back(std::make_unique<std::string>());
   }
 
-  std::unique_ptr<std::string> take() {
-    std::unique_lock lock(mutex_);
-    returned_.wait(lock, [&] { return !free_.empty(); });
+  // A free buffer; while there is none, runs the group's queued jobs or
+  // waits for one of them to give one back.
+  std::unique_ptr<std::string> take(JobGroup& group) {
+    group.waitUntil([this] {
+      std::lock_guard lock(mutex_);
+      return !free_.empty();
+    });
+    std::lock_guard lock(mutex_);
     std::unique_ptr<std::string> buffer = std::move(free_.back());
     free_.pop_back();
     buffer->clear();
@@ -34,16 +39,12 @@ class BufferRing {
   }
 
   void give(std::unique_ptr<std::string> buffer) {
-    {
-      std::lock_guard lock(mutex_);
-      free_.push_back(std::move(buffer));
-    }
-    returned_.notify_one();
+    std::lock_guard lock(mutex_);
+    free_.push_back(std::move(buffer));
   }
 
  private:
   std::mutex mutex_;
-  std::condition_variable returned_;
   std::vector<std::unique_ptr<std::string>> free_;
 };
 
@@ -66,10 +67,10 @@ void readRowBlocks(std::string_view text, unsigned count, RowBlockSink& sink) {
   std::vector<std::future<void>> done;
   done.reserve(pieces.size());
   {
-    thread_pool pool(static_cast<unsigned>(pieces.size()));
+    JobGroup group;
     for (std::size_t i = 0; i < pieces.size(); ++i)
-      done.push_back(pool.submit([&sink, &pieces, i] { sink.read(i, pieces[i]); }));
-    pool.wait_for_jobs();
+      done.push_back(group.submit([&sink, &pieces, i] { sink.read(i, pieces[i]); }));
+    group.wait();
   }
   collect(done);
 }
@@ -79,13 +80,15 @@ void streamRowBlocks(Zippy::ZipArchive& archive, const std::string& part, unsign
   threads = std::max(1u, threads);
   blockBytes = std::max<std::size_t>(1, blockBytes);
   bool started = false;
-  bool utf16 = false, markChecked = false;
+  bool recode = false, markChecked = false;
   std::size_t blocks = 0;
   std::vector<std::future<void>> done;
   BufferRing ring(2 * static_cast<std::size_t>(threads) + 2);
-  std::unique_ptr<std::string> current = ring.take();
+  // Destroyed before the ring: it waits for the jobs that give buffers back.
+  // One thread asked for: every block is read on this thread.
+  JobGroup group(threads == 1);
+  std::unique_ptr<std::string> current = ring.take(group);
   try {
-    thread_pool pool(threads);
     auto newBlock = [&] {
       if (!started) {
         sink.begin(*current);
@@ -96,7 +99,7 @@ void streamRowBlocks(Zippy::ZipArchive& archive, const std::string& part, unsign
     };
     auto submit = [&](std::unique_ptr<std::string> text, std::size_t index) {
       auto shared = std::make_shared<std::unique_ptr<std::string>>(std::move(text));
-      done.push_back(pool.submit([&sink, &ring, index, shared] {
+      done.push_back(group.submit([&sink, &ring, index, shared] {
         std::unique_ptr<std::string> owned = std::move(*shared);
         try {
           sink.read(index, *owned);
@@ -108,17 +111,26 @@ void streamRowBlocks(Zippy::ZipArchive& archive, const std::string& part, unsign
       }));
     };
 
-    // A block ends just past the first row end at or after blockBytes from
-    // its start; searchFrom skips what earlier chunks showed to hold none.
-    std::size_t searchFrom = blockBytes;
+    // A block ends just past the first row end at or after target bytes
+    // from its start (growing from the sink's first size to blockBytes);
+    // searchFrom skips what earlier chunks showed to hold none.
+    std::size_t target = std::clamp<std::size_t>(sink.firstBlockBytes(blockBytes), 1, blockBytes);
+    const auto grow = [&] { target = target > blockBytes / 2 ? blockBytes : target * 2; };
+    std::size_t searchFrom = target;
     std::vector<std::size_t> cuts;
+    bool enough = false;
     archive.StreamEntry(part, [&](std::string_view chunk) {
+      if (sink.enough()) {
+        enough = true;
+        return false;
+      }
       std::size_t before = current->size();
       current->append(chunk);
-      if (!markChecked && current->size() >= 2) {
+      // The first chunk holds the XML declaration (a chunk is far longer).
+      if (!markChecked) {
         markChecked = true;
-        if (startsWithUtf16Mark(*current)) {
-          utf16 = true;  // read from the whole converted text instead
+        if (needsTranscoding(*current)) {
+          recode = true;  // read from the whole converted text instead
           return false;
         }
       }
@@ -130,44 +142,45 @@ void streamRowBlocks(Zippy::ZipArchive& archive, const std::string& part, unsign
       cuts.clear();
       std::string_view text(*current);
       std::size_t start = 0;
-      while (text.size() - start >= blockBytes) {
+      while (text.size() - start >= target) {
         std::size_t cut = afterRowEnd(text, start, std::min(start + searchFrom, text.size()));
         if (cut == std::string_view::npos) break;
         cuts.push_back(cut);
         start = cut;
-        searchFrom = blockBytes;
+        grow();
+        searchFrom = target;
       }
       if (cuts.empty()) return true;
-      searchFrom = blockBytes;
+      searchFrom = target;
       // The first block keeps the buffer; the others and the rest move out.
       std::size_t first = newBlock();
       for (std::size_t i = 1; i < cuts.size(); ++i) {
         std::size_t index = newBlock();
-        std::unique_ptr<std::string> piece = ring.take();
+        std::unique_ptr<std::string> piece = ring.take(group);
         piece->assign(text.substr(cuts[i - 1], cuts[i] - cuts[i - 1]));
         submit(std::move(piece), index);
       }
-      std::unique_ptr<std::string> rest = ring.take();
+      std::unique_ptr<std::string> rest = ring.take(group);
       rest->assign(text.substr(cuts.back()));
       current->resize(cuts.front());
       submit(std::move(current), first);
       current = std::move(rest);
       return true;
     });
-    if (!utf16) {
+    if (!recode && !enough) {
       // Numbered before the buffer moves: the first block's number reads it.
       const std::size_t last = newBlock();
       submit(std::move(current), last);
     }
-    pool.wait_for_jobs();
+    group.wait();
   } catch (const Zippy::ZipRuntimeError& error) {
     throw memberFailure(part, error);
   }
   collect(done);
-  if (utf16) {
+  if (recode) {
     std::string text;
     try {
-      text = utf16ToUtf8(archive.GetEntry(part).GetView());
+      text = partToUtf8(archive.GetEntry(part).GetView(), part);
     } catch (const Zippy::ZipRuntimeError& error) {
       throw memberFailure(part, error);
     }

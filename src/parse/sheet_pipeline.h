@@ -27,6 +27,13 @@ class RowBlockSink {
   virtual void addBlock(std::size_t index) = 0;
   // On a pool thread: read block index. Blocks run concurrently.
   virtual void read(std::size_t index, std::string_view block) = 0;
+  // On the calling thread, between pieces of inflated text: true once the
+  // blocks read hold every row wanted; nothing more is inflated then, and
+  // the text not yet cut into blocks is dropped.
+  virtual bool enough() const { return false; }
+  // The size of the first block, given the usual one: a read that wants
+  // few rows starts small, and later blocks double up to the usual size.
+  virtual std::size_t firstBlockBytes(std::size_t usual) const { return usual; }
 };
 
 // One result per block, added on the calling thread while pool threads
@@ -63,13 +70,17 @@ class BlockResults {
 // not show, small enough that inflating and reading overlap early.
 constexpr std::size_t kBlockBytes = 4u << 20;
 
-// Streams the archive member part through sink with the given number of
-// worker threads and block size (each taken as at least 1). Throws a Failure when the member is missing or damaged;
-// an exception of a block job is rethrown after all jobs have ended.
+// Streams the archive member part through sink in blocks of blockBytes,
+// read as jobs of the process-wide pool; threads bounds the blocks in
+// flight (about twice as many), and 1 reads every block on the calling
+// thread. Both are taken as at least 1. Throws a Failure when the member is
+// missing or damaged; an exception of a block job is rethrown after all
+// jobs have ended. Several streams may run at once, on one archive or many.
 void streamRowBlocks(Zippy::ZipArchive& archive, const std::string& part, unsigned threads,
                      std::size_t blockBytes, RowBlockSink& sink);
 
-// The same over text in memory, cut into count blocks.
+// The same over text in memory, cut into count blocks (read on the
+// calling thread when count is 1).
 void readRowBlocks(std::string_view text, unsigned count, RowBlockSink& sink);
 
 }  // namespace tabulon

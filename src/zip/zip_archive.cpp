@@ -7,7 +7,10 @@
 #include <zip.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <memory>
+#include <mutex>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -19,6 +22,9 @@ namespace Zippy {
 namespace Impl {
 
 std::uint32_t ZipEntry::GetNewIndex(std::int64_t memberPosition) {
+  // Archives open on several threads at once share the counter.
+  static std::mutex guard;
+  std::lock_guard lock(guard);
   static std::uint32_t index = 0;
   if (memberPosition < 0) return ++index;
   auto position = static_cast<std::uint32_t>(memberPosition);
@@ -55,15 +61,112 @@ struct FdGuard {
   }
 };
 
-// Whether the tail of the file holds an end-of-central-directory signature:
-// tells "there is no end record" apart from "the directory it points at is
-// broken", which the zip library reports alike.
-bool hasEndRecordSignature(int fd, std::uint64_t fileSize) {
+// Whether the tail of the bytes holds an end-of-central-directory
+// signature: tells "there is no end record" apart from "the directory it
+// points at is broken", which the zip library reports alike.
+bool hasEndRecordSignature(std::string_view tail) {
+  return tail.find(std::string_view("PK\x05\x06", 4)) != std::string_view::npos;
+}
+
+bool fileHasEndRecordSignature(int fd, std::uint64_t fileSize) {
   std::uint64_t n = std::min(fileSize, kEndRecordReach);
   std::string tail(n, '\0');
   if (::pread(fd, tail.data(), n, static_cast<off_t>(fileSize - n)) != static_cast<ssize_t>(n))
     return false;
-  return tail.find(std::string_view("PK\x05\x06", 4)) != std::string::npos;
+  return hasEndRecordSignature(tail);
+}
+
+// A file read with pread at offsets of its own: the zip library's stdio
+// reader moves the descriptor's shared offset, which a forked process
+// reading the same open archive would move under it.
+struct FileSource {
+  int fd;
+  std::uint64_t size;
+  std::uint64_t offset = 0;
+  zip_error_t error;
+};
+
+zip_int64_t fileSourceCall(void* state, void* data, zip_uint64_t length, zip_source_cmd_t command) {
+  auto* source = static_cast<FileSource*>(state);
+  switch (command) {
+    case ZIP_SOURCE_OPEN:
+      source->offset = 0;
+      return 0;
+    case ZIP_SOURCE_READ: {
+      if (source->offset >= source->size) return 0;
+      const std::uint64_t wanted = std::min<std::uint64_t>(length, source->size - source->offset);
+      ssize_t got;
+      do {
+        got = ::pread(source->fd, data, static_cast<std::size_t>(wanted), static_cast<off_t>(source->offset));
+      } while (got < 0 && errno == EINTR);
+      if (got < 0) {
+        zip_error_set(&source->error, ZIP_ER_READ, errno);
+        return -1;
+      }
+      source->offset += static_cast<std::uint64_t>(got);
+      return got;
+    }
+    case ZIP_SOURCE_CLOSE:
+      return 0;
+    case ZIP_SOURCE_STAT: {
+      auto* stat = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, &source->error);
+      if (stat == nullptr) return -1;
+      zip_stat_init(stat);
+      stat->size = source->size;
+      stat->valid |= ZIP_STAT_SIZE;
+      return sizeof(zip_stat_t);
+    }
+    case ZIP_SOURCE_ERROR:
+      return zip_error_to_data(&source->error, data, length);
+    case ZIP_SOURCE_FREE:
+      ::close(source->fd);
+      zip_error_fini(&source->error);
+      delete source;
+      return 0;
+    case ZIP_SOURCE_SEEK: {
+      zip_int64_t to = zip_source_seek_compute_offset(source->offset, source->size, data, length, &source->error);
+      if (to < 0) return -1;
+      source->offset = static_cast<std::uint64_t>(to);
+      return 0;
+    }
+    case ZIP_SOURCE_TELL:
+      return static_cast<zip_int64_t>(source->offset);
+    case ZIP_SOURCE_SUPPORTS:
+      return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
+                                            ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL,
+                                            ZIP_SOURCE_SUPPORTS, -1);
+    default:
+      zip_error_set(&source->error, ZIP_ER_OPNOTSUPP, 0);
+      return -1;
+  }
+}
+
+// The zip reader turns every entry's time into a time_t with mktime while
+// it reads the directory. The C library guards its time zone state with a
+// lock of its own, which ThreadSanitizer cannot see; directories are read
+// one at a time so that its view stays clean (the rest of the opening, and
+// all reading of members, runs in parallel).
+std::mutex directoryLock;
+
+// Opens the zip reader on source (which it then owns, also on failure).
+// noEndRecord tells whether the bytes lack an end record altogether.
+zip_t* openOnSource(zip_source_t* source, const std::function<bool()>& noEndRecord) {
+  zip_error_t error;
+  zip_error_init(&error);
+  zip_t* reader = nullptr;
+  {
+    std::lock_guard lock(directoryLock);
+    reader = zip_open_from_source(source, ZIP_RDONLY, &error);
+  }
+  const int code = zip_error_code_zip(&error);
+  zip_error_fini(&error);
+  if (reader == nullptr) {
+    // Tested before the source (and with it a file) goes.
+    const bool noEnd = code == ZIP_ER_NOZIP && noEndRecord();
+    zip_source_free(source);
+    fail(noEnd ? Text::kNoCentralDir : Text::forLibzipError(code));
+  }
+  return reader;
 }
 
 zip_t* openReader(const std::string& path, std::uint64_t& fileSize) {
@@ -75,15 +178,31 @@ zip_t* openReader(const std::string& path, std::uint64_t& fileSize) {
   // Too short for an end record. (The zip library would take an empty file
   // for an empty archive.)
   if (fileSize < kEndRecordSize) fail(Text::kNotZip);
-  int code = ZIP_ER_OK;
-  zip_t* reader = zip_fdopen(file.fd, ZIP_RDONLY, &code);
-  if (reader == nullptr) {
-    if (code == ZIP_ER_NOZIP && !hasEndRecordSignature(file.fd, fileSize))
-      fail(Text::kNoCentralDir);
-    fail(Text::forLibzipError(code));
+  const int fd = file.fd;
+  auto* state = new FileSource{fd, fileSize, 0, {}};
+  zip_error_init(&state->error);
+  zip_source_t* source = zip_source_function_create(fileSourceCall, state, nullptr);
+  if (source == nullptr) {
+    zip_error_fini(&state->error);
+    delete state;
+    fail(Text::kAllocFailed);
   }
-  file.fd = -1;  // the reader owns the file now
-  return reader;
+  file.fd = -1;  // the source owns the file now
+  const std::uint64_t size = fileSize;
+  return openOnSource(source, [&] { return !fileHasEndRecordSignature(fd, size); });
+}
+
+zip_t* openMemoryReader(const void* data, std::size_t size) {
+  if (size < kEndRecordSize) fail(Text::kNotZip);
+  zip_error_t error;
+  zip_error_init(&error);
+  zip_source_t* source = zip_source_buffer_create(data, size, 0, &error);
+  zip_error_fini(&error);
+  if (source == nullptr) fail(Text::kAllocFailed);
+  std::string_view bytes(static_cast<const char*>(data), size);
+  return openOnSource(source, [&] {
+    return !hasEndRecordSignature(bytes.substr(size - std::min<std::uint64_t>(size, kEndRecordReach)));
+  });
 }
 
 bool readEntryInfo(zip_t* reader, zip_uint64_t position, ZipEntryInfo& info) {
@@ -217,27 +336,53 @@ void checkMember(const ZipEntryInfo& info, std::uint64_t fileSize) {
     fail(Text::kCorrupt);
 }
 
-struct ZipFileCloser {
-  void operator()(zip_file_t* file) const { zip_fclose(file); }
-};
-using ZipFile = std::unique_ptr<zip_file_t, ZipFileCloser>;
-
-ZipFile openCompressed(zip_t* reader, const Impl::ZipEntry& entry) {
-  zip_file_t* file = zip_fopen_index(reader, static_cast<zip_uint64_t>(entry.memberIndex), ZIP_FL_COMPRESSED);
-  if (file == nullptr) failWith(zip_get_error(reader));
-  return ZipFile(file);
-}
-
-void readExactly(zip_file_t* file, std::span<unsigned char> out) {
-  std::size_t done = 0;
-  while (done < out.size()) {
-    zip_int64_t n = zip_fread(file, out.data() + done, out.size() - done);
-    if (n < 0) failWith(zip_file_get_error(file));
-    // The member's data ends before its declared size: it runs past the file.
-    if (n == 0) fail(Text::kCorrupt);
-    done += static_cast<std::size_t>(n);
+// A member's compressed bytes, read through the archive's zip reader. When
+// lock is given, each use of the reader takes it, so that several members
+// stream at once; without it the caller holds the archive's lock.
+class MemberFile {
+ public:
+  MemberFile(zip_t* reader, const Impl::ZipEntry& entry, std::mutex* lock) : lock_(lock) {
+    Guard guard(lock_);
+    file_ = zip_fopen_index(reader, static_cast<zip_uint64_t>(entry.memberIndex), ZIP_FL_COMPRESSED);
+    if (file_ == nullptr) failWith(zip_get_error(reader));
   }
-}
+  ~MemberFile() { close(); }
+  MemberFile(const MemberFile&) = delete;
+  MemberFile& operator=(const MemberFile&) = delete;
+
+  void close() noexcept {
+    if (file_ == nullptr) return;
+    Guard guard(lock_);
+    zip_fclose(file_);
+    file_ = nullptr;
+  }
+
+  void readExactly(std::span<unsigned char> out) {
+    Guard guard(lock_);
+    std::size_t done = 0;
+    while (done < out.size()) {
+      zip_int64_t n = zip_fread(file_, out.data() + done, out.size() - done);
+      if (n < 0) failWith(zip_file_get_error(file_));
+      // The member's data ends before its declared size: it runs past the file.
+      if (n == 0) fail(Text::kCorrupt);
+      done += static_cast<std::size_t>(n);
+    }
+  }
+
+ private:
+  struct Guard {
+    std::mutex* lock;
+    explicit Guard(std::mutex* l) : lock(l) {
+      if (lock != nullptr) lock->lock();
+    }
+    ~Guard() {
+      if (lock != nullptr) lock->unlock();
+    }
+  };
+
+  std::mutex* lock_;
+  zip_file_t* file_ = nullptr;
+};
 
 std::uint32_t crcOf(std::span<const unsigned char> bytes, std::uint32_t crc = 0) {
   return crc32_gzip_refl(crc, bytes.data(), bytes.size());
@@ -249,16 +394,16 @@ std::vector<unsigned char> readMember(zip_t* reader, std::uint64_t fileSize, con
   std::vector<unsigned char> data;
   if (info.uncompressedSize == 0) return data;
 
-  ZipFile file = openCompressed(reader, entry);
+  MemberFile file(reader, entry, nullptr);
   if (info.method == 0) {
     data.resize(info.uncompressedSize);
-    readExactly(file.get(), data);
+    file.readExactly(data);
   } else {
     // Not zero-filled: every byte is read over at once.
     std::unique_ptr<unsigned char[]> compressed(new unsigned char[info.compressedSize]);
     std::span<unsigned char> in(compressed.get(), info.compressedSize);
-    readExactly(file.get(), in);
-    file.reset();
+    file.readExactly(in);
+    file.close();
     data.resize(info.uncompressedSize);
     switch (Impl::inflateWhole(in, data)) {
       case Impl::InflateStatus::Ok:
@@ -280,13 +425,13 @@ std::string_view asText(std::span<const unsigned char> bytes) {
   return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
-void streamMember(zip_t* reader, std::uint64_t fileSize, const Impl::ZipEntry& entry,
+void streamMember(zip_t* reader, std::mutex& lock, std::uint64_t fileSize, const Impl::ZipEntry& entry,
                   const Sink& sink, std::size_t chunkSize) {
   const ZipEntryInfo& info = entry.info;
   checkMember(info, fileSize);
   if (info.uncompressedSize == 0) return;
 
-  ZipFile file = openCompressed(reader, entry);
+  MemberFile file(reader, entry, &lock);
   std::uint64_t produced = 0;
   std::uint32_t crc = 0;
   auto push = [&](std::span<const unsigned char> piece) {
@@ -302,7 +447,7 @@ void streamMember(zip_t* reader, std::uint64_t fileSize, const Impl::ZipEntry& e
     std::unique_ptr<unsigned char[]> buffer(new unsigned char[bufferSize]);
     while (unread > 0) {
       std::span<unsigned char> piece(buffer.get(), static_cast<std::size_t>(std::min<std::uint64_t>(unread, bufferSize)));
-      readExactly(file.get(), piece);
+      file.readExactly(piece);
       unread -= piece.size();
       if (!push(piece)) return;
     }
@@ -312,7 +457,7 @@ void streamMember(zip_t* reader, std::uint64_t fileSize, const Impl::ZipEntry& e
     auto pull = [&]() -> std::span<const unsigned char> {
       if (unread == 0) return {};
       std::span<unsigned char> piece(buffer.get(), static_cast<std::size_t>(std::min<std::uint64_t>(unread, bufferSize)));
-      readExactly(file.get(), piece);
+      file.readExactly(piece);
       unread -= piece.size();
       return piece;
     };
@@ -339,7 +484,18 @@ void ZipArchive::Open(const std::string& path) {
   path_ = path;
   reader_ = openReader(path, fileSize_);
   open_ = true;
+  ReadDirectory();
+}
 
+void ZipArchive::OpenMemory(const void* data, std::size_t size) {
+  Close();
+  reader_ = openMemoryReader(data, size);
+  fileSize_ = size;
+  open_ = true;
+  ReadDirectory();
+}
+
+void ZipArchive::ReadDirectory() {
   zip_int64_t count = zip_get_num_entries(reader_, 0);
   entries_.reserve(static_cast<std::size_t>(std::max<zip_int64_t>(count, 0)));
   for (zip_int64_t position = 0; position < count; ++position) {
@@ -356,6 +512,7 @@ void ZipArchive::Open(const std::string& path) {
 }
 
 ZipEntry ZipArchive::GetEntry(const std::string& name) {
+  std::lock_guard lock(mutex_);
   if (!open_) throw ZipLogicError(std::string(Text::kGetEntryClosed));
   Impl::ZipEntry& entry = findEntry(entries_, name);
   if (!entry.data.empty() || entry.info.isDirectory) return ZipEntry(&entry);
@@ -370,18 +527,22 @@ ZipEntry ZipArchive::GetEntry(const std::string& name) {
 void ZipArchive::StreamEntry(const std::string& name,
                              const std::function<bool(std::string_view chunk)>& sink,
                              std::size_t chunkSize) {
-  if (!open_) throw ZipLogicError(std::string(Text::kGetEntryClosed));
   chunkSize = std::max<std::size_t>(chunkSize, 1);
+  std::unique_lock lock(mutex_);
+  if (!open_) throw ZipLogicError(std::string(Text::kGetEntryClosed));
   Impl::ZipEntry& entry = findEntry(entries_, name);
   if (entry.info.isDirectory) return;
   if (!entry.data.empty()) {
+    // Cached bytes stay as they are until Close.
+    lock.unlock();
     std::string_view all = asText(entry.data);
     for (std::size_t at = 0; at < all.size(); at += chunkSize)
       if (!sink(all.substr(at, chunkSize))) return;
     return;
   }
   if (entry.memberIndex < 0) fail(Text::kFileNotFound);
-  streamMember(reader_, fileSize_, entry, sink, chunkSize);
+  lock.unlock();
+  streamMember(reader_, mutex_, fileSize_, entry, sink, chunkSize);
 }
 
 void ZipArchive::Close() noexcept {

@@ -1,10 +1,16 @@
 // Read-only zip archive: the member list at Open, each member's bytes
 // inflated on first request and cached with its entry until Close.
+//
+// Once open, an archive may be read from several threads at once
+// (GetEntry, StreamEntry, Entries): one lock guards the zip reader and the
+// caching of members, and the inflating of a streamed member runs outside
+// it. Open, Close and AddEntryImpl must not overlap any other call.
 #pragma once
 
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
@@ -85,6 +91,10 @@ class ZipArchive {
   ZipArchive& operator=(const ZipArchive&) = delete;
 
   void Open(const std::string& path);
+  // Opens the archive held in memory: the size bytes at data, which must
+  // stay unchanged until Close (nothing is copied). Fails as Open does for
+  // a file holding the same bytes.
+  void OpenMemory(const void* data, std::size_t size);
   ZipEntry GetEntry(const std::string& name);
   void Close() noexcept;
   std::vector<std::string> GetEntryNames() const;
@@ -103,11 +113,16 @@ class ZipArchive {
                    std::size_t chunkSize = 1 << 20);
 
  private:
+  void ReadDirectory();
+
+  // Guards reader_ and the caching of entries' bytes once the archive is
+  // open; cached bytes never change again until Close.
+  std::mutex mutex_;
   struct zip* reader_ = nullptr;
   std::string path_;
   bool open_ = false;
   std::vector<Impl::ZipEntry> entries_;
-  // Size of the file at Open: no member's compressed bytes can exceed it,
+  // Size of the file (or of the bytes in memory) at Open: no member's compressed bytes can exceed it,
   // which bounds what a lying header can make GetEntry allocate.
   std::uint64_t fileSize_ = 0;
 };

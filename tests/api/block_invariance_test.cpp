@@ -5,8 +5,10 @@
 #include <cstdint>
 
 #include "api/sheet_extraction.h"
-#include "api/workbook.h"
+#include "api/default_workbook.h"
 #include "parse/row_blocks.h"
+#include "support/cell_slice.h"
+#include "support/same_columns.h"
 #include "support/temp_dir.h"
 #include "support/xlsx_builder.h"
 #include "tabulon.h"
@@ -93,6 +95,61 @@ TEST(BlockInvariance, RepeatedRowElementsAcrossBlocks) {
   for (int r = 1; r <= 40; ++r)
     expected += r == 5 ? "5;last;r20;r30;r40;\n" : std::to_string(r) + ";;;;;\n";
   expectSameForEveryCount(worksheet("A1:E40", rows), expected.c_str());
+}
+
+// Selections on a long sheet, read while it streams: each equals the same
+// slice of the whole sheet's columns, for every thread count and block
+// size, whether the rows it ends at are known before reading (a range, a
+// skip from row 1) or only once the first value is found.
+TEST(BlockInvariance, SelectionsEqualTheSliceOfTheWholeSheet) {
+  Workbook book;
+  // Rows from 4 on, so that the first row holding a value is not row 1.
+  std::string rows = rowsOf(60000, true);
+  rows = rows.substr(rows.find("<row r=\"4\">"));
+  book.sheets = {{"S", worksheet("A4:D60000", rows)}};
+  book.sharedStrings = "<si><t>zero</t></si><si><t>one</t></si><si><t>two</t></si>";
+  book.cellXfs = "<xf numFmtId=\"0\"/><xf numFmtId=\"14\"/>";
+  TempDir dir;
+  const std::string path = dir.file("book.xlsx");
+  book.write(path);
+  ASSERT_EQ(openExcel(path.c_str()), 0);
+  ColumnOptions all;
+  all.kinds = true;
+  all.skipFromFirstRow = true;
+  const SheetColumns whole = extractColumns(*openWorkbook(), "S", all, 1, SIZE_MAX);
+  ASSERT_EQ(whole.rows, 60000);
+
+  struct Case {
+    const char* what;
+    ColumnOptions options;
+    Slice slice;
+  };
+  std::vector<Case> cases;
+  const auto add = [&](const char* what, auto change, Slice slice) {
+    ColumnOptions o = all;
+    change(o);
+    cases.push_back({what, o, slice});
+  };
+  add("the first hundred rows", [](ColumnOptions& o) { o.maxRows = 100; }, {1, 100, 1, 4, {}});
+  add("a hundred rows after the first value", [](ColumnOptions& o) { o.skipFromFirstRow = false, o.maxRows = 100; },
+      {4, 103, 1, 4, {}});
+  add("skip and a limit from the first value",
+      [](ColumnOptions& o) { o.skipFromFirstRow = false, o.skipRows = 5000, o.maxRows = 7; }, {5004, 5010, 1, 4, {}});
+  add("a range in the middle", [](ColumnOptions& o) { o.firstRow = 30000, o.lastRow = 30500, o.firstColumn = 2, o.lastColumn = 3; },
+      {30000, 30500, 2, 3, {}});
+  add("two columns, to the end", [](ColumnOptions& o) { o.columns = {1, 3}; }, {1, 60000, 1, 4, {1, 3}});
+  add("a skip from a range's first row",
+      [](ColumnOptions& o) { o.firstRow = 59990, o.skipRows = 3, o.maxRows = 2; }, {59993, 59994, 1, 4, {}});
+  for (const Case& c : cases) {
+    const SheetColumns reference = extractColumns(*openWorkbook(), "S", c.options, 1, SIZE_MAX);
+    EXPECT_EQ(sliceDifference(whole, reference, c.slice), "") << c.what;
+    for (unsigned threads : {1u, 2u, 3u}) {
+      for (std::size_t blockBytes : {std::size_t{700}, std::size_t{65536}, kBlockBytes})
+        EXPECT_EQ(columnsDifference(extractColumns(*openWorkbook(), "S", c.options, threads, blockBytes), reference), "")
+            << c.what << ", " << threads << " threads, blocks of " << blockBytes << " bytes";
+    }
+  }
+  closeExcel();
 }
 
 TEST(RowBlocks, CutAtRowEnds) {

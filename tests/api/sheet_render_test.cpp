@@ -91,6 +91,11 @@ const Case kCases[] = {
     {"entities in cell text are decoded once", "A1:B1",
      "<row r=\"1\"><c r=\"A1\" t=\"str\"><v>1 &lt; 2 &amp;amp;</v></c><c r=\"B1\" t=\"e\"><v>&#35;REF!</v></c></row>",
      "1 < 2 &amp;#REF!;\n"},
+    // As written by some reporting tools: such cells follow the previous one.
+    {"references without column letters follow the previous cell", "A1:C2",
+     "<row r=\"1\"><c r=\"1\"><v>a</v></c><c r=\"1\"><v>b</v></c><c r=\"C1\"><v>c</v></c></row>"
+     "<row r=\"2\"><c r=\"0\"><v>d</v></c><c r=\"\"><v>e</v></c></row>",
+     "a;b;c;\nd;e;;\n"},
 };
 
 TEST(SheetRender, Cases) {

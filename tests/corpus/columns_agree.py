@@ -88,7 +88,20 @@ ArrowArray._fields_ = [
 
 
 class ReadOptions(ctypes.Structure):
-    _fields_ = [("skip_rows", ctypes.c_int64), ("max_rows", ctypes.c_int64), ("header", ctypes.c_int)]
+    _fields_ = [
+        ("skip_rows", ctypes.c_int64),
+        ("max_rows", ctypes.c_int64),
+        ("header", ctypes.c_int),
+        ("flags", ctypes.c_uint),
+        ("first_row", ctypes.c_int64),
+        ("last_row", ctypes.c_int64),
+        ("first_column", ctypes.c_int64),
+        ("last_column", ctypes.c_int64),
+        ("columns", ctypes.POINTER(ctypes.c_int64)),
+        ("column_count", ctypes.c_int64),
+        ("text_columns", ctypes.POINTER(ctypes.c_int64)),
+        ("text_column_count", ctypes.c_int64),
+    ]
 
 
 def buffer_bytes(array, index, size):

@@ -10,7 +10,7 @@
 #include <sys/resource.h>
 
 #include "api/sheet_extraction.h"
-#include "api/workbook.h"
+#include "api/default_workbook.h"
 #include "hostile_run.h"
 #include "memory_watch.h"
 #include "tabulon.h"
@@ -239,6 +239,100 @@ TEST(HostileSheets, WideDimensionTimesManyRows) {
   EXPECT_EQ(outcome.columns.width, 1);
   std::printf("200,000 rows of 17,575 fields from a %zu-byte archive: peak resident %.0f MiB\n",
               archive.size(), static_cast<double>(peakResident()) / kMiB);
+}
+
+// One shared string of 1,048,576 characters used by 12,000 cells: the text
+// would be 12.6 GB from an archive of a few kilobytes. The text is refused
+// for its budget, saying how large it would be, having allocated a small
+// part of it; the columns hold the string once and read it.
+TEST(HostileSheets, OneLongSharedStringUsedByTwelveThousandCells) {
+  using GetSheetData = const char* (*)(const char*);
+  using LastError = const char* (*)(int*);
+  std::string big(1048576, 'x');
+  for (std::size_t i = 0; i < big.size(); i += 97) big[i] = static_cast<char>('a' + i % 26);
+  std::string rows;
+  for (int r = 1; r <= 1000; ++r) {
+    std::string cells;
+    for (int c = 1; c <= 12; ++c) cells += cell(letters(c) + std::to_string(r), "0", " t=\"s\"");
+    rows += row(std::to_string(r), cells);
+  }
+  Workbook book = sheetBook("A1:L1000", rows);
+  book.sharedStrings = "<si><t>" + big + "</t></si>";
+  TempDir dir;
+  const std::string archive = zipBytes(book.members());
+  const std::string path = dir.write("bomb.xlsx", archive);
+  HostLibrary& lib = host();
+  ASSERT_EQ(lib.openExcel(path.c_str()), 0);
+  const std::size_t residentBefore = residentNow();
+  resetLargestRequest();
+  const auto start = std::chrono::steady_clock::now();
+  const std::string text = lib.symbol<GetSheetData>("getSheetData")("S");
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  int code = TABULON_OK;
+  const std::string why = lib.symbol<LastError>("lastError")(&code);
+  const std::size_t largest = largestRequest();
+  const std::size_t grown = peakResident() > residentBefore ? peakResident() - residentBefore : 0;
+  EXPECT_EQ(text, "0");
+  EXPECT_EQ(code, TABULON_OUT_OF_MEMORY);
+  EXPECT_NE(why.find("the sheet's text would be 12.6 GB"), std::string::npos) << why;
+  EXPECT_LT(largest, 128 * kMiB);
+  ColumnsOutcome columns = hostColumns(lib, "S");
+  EXPECT_EQ(columns.status, 0);
+  EXPECT_EQ(columns.rows, 1000);
+  EXPECT_EQ(columns.width, 12);
+  lib.closeExcel();
+  std::printf("12,000 uses of a 1 MiB string from a %zu-byte archive: refused in %.2f s, largest request "
+              "%.0f MiB, resident grew by at most %.0f MiB: %s\n",
+              archive.size(), seconds, static_cast<double>(largest) / kMiB, static_cast<double>(grown) / kMiB,
+              why.c_str());
+}
+
+// Sheets in other encodings, damaged: each is read (bytes outside the
+// encoding as U+FFFD) or refused for its encoding, never more.
+TEST(HostileSheets, DamagedEncodings) {
+  const std::string rows = row("1", cell("A1", "7"));
+  std::string utf16;
+  for (char c : "<?xml version=\"1.0\"?><worksheet><sheetData>" + rows + "</sheetData></worksheet>")
+    if (c != '\0') utf16 += std::string{c, '\0'};
+  struct Case {
+    const char* what;
+    std::string part;
+    int code;  // TABULON_OK: the text is "7;\n"
+  } cases[] = {
+      {"UTF-16 with an unpaired surrogate and an odd last byte",
+       utf16.substr(0, utf16.size() - 2) + std::string("\x00\xD8", 2) + std::string("\x3E\x00\x01", 3), TABULON_OK},
+      {"a stateful encoding with a stray escape",
+       "<?xml version=\"1.0\" encoding=\"ISO-2022-JP\"?>\x1B$B\x30\x21\x1B(B\x1B<worksheet><sheetData>" + rows +
+           "</sheetData></worksheet>",
+       TABULON_OK},
+      {"an encoding name of 4,000 letters",
+       "<?xml version=\"1.0\" encoding=\"" + std::string(4000, 'Q') + "\"?><worksheet><sheetData>" + rows +
+           "</sheetData></worksheet>",
+       TABULON_UNKNOWN_ENCODING},
+      {"an encoding iconv does not know",
+       "<?xml version=\"1.0\" encoding=\"x-unheard-of\"?><worksheet><sheetData>" + rows + "</sheetData></worksheet>",
+       TABULON_UNKNOWN_ENCODING},
+      {"a declaration without its closing quote",
+       "<?xml version=\"1.0\" encoding=\"latin1?><worksheet><sheetData>" + rows + "</sheetData></worksheet>",
+       TABULON_OK},
+  };
+  for (const Case& c : cases) {
+    Workbook book;
+    book.sheets = {{"S", "<worksheet/>"}};
+    std::vector<Member> members = book.members();
+    for (Member& m : members)
+      if (m.name == "xl/worksheets/sheet1.xml") m.bytes = c.part;
+    resetLargestRequest();
+    Outcome outcome = runBytes(zipBytes(members), "S");
+    EXPECT_EQ(outcome.open, 0) << c.what;
+    if (c.code == TABULON_OK) {
+      EXPECT_EQ(outcome.text, "7;\n") << c.what;
+    } else {
+      EXPECT_EQ(outcome.text, "0") << c.what;
+      EXPECT_EQ(outcome.columns.code, c.code) << c.what;
+    }
+    EXPECT_LT(largestRequest(), 4 * kMiB) << c.what;
+  }
 }
 
 TEST(HostileSheets, SheetNameOfThousandBytes) {

@@ -13,6 +13,16 @@ test_that("files that cannot be read give classed errors with the library's text
   expect_s3_class(condition, "tabulon_error")
 })
 
+test_that("a file of another format says what it is", {
+  text <- tempfile(fileext = ".xlsx")
+  writeLines(c("name,value", "a,1"), text)
+  condition <- tryCatch(read_sheet(text), error = identity)
+  expect_s3_class(condition, "tabulon_not_spreadsheet_error")
+  expect_s3_class(condition, "tabulon_workbook_error")
+  expect_match(conditionMessage(condition), "not a workbook: a text file", fixed = TRUE)
+  unlink(text)
+})
+
 test_that("an unknown sheet lists the workbook's sheets", {
   path <- fixture("types.xlsx")
   listed <- '"Types" "Année" "Report" "Names" "Blank"'
