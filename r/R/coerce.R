@@ -204,12 +204,20 @@ coerce_cells <- function(cells, type, column, where, date_system) {
     })
 }
 
-# Numbers as text the way a sheet stores them: whole numbers in full,
-# others in the shortest form that reads back the same (up to 15 digits).
+# Numbers as text: whole numbers in full, others in the fewest significant
+# digits (15 to 17) that read back as the same number. readxl gives the
+# text stored in the file instead, which some programs write with 17 digits
+# (54.562989999999999 for 54.56299).
 number_text <- function(x) {
+  out <- sprintf("%.15g", x)
+  for (digits in c(16, 17)) {
+    redo <- !is.na(x) & as.numeric(out) != x
+    if (!any(redo)) break
+    out[redo] <- sprintf(paste0("%.", digits, "g"), x[redo])
+  }
   whole <- !is.na(x) & x == trunc(x) & abs(x) < 1e21
-  out <- as.character(x)
   out[whole] <- sprintf("%.0f", x[whole])
+  out[is.na(x)] <- NA
   out
 }
 
