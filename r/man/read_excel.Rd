@@ -88,6 +88,15 @@ read_xlsx(path, sheet = NULL, range = NULL, col_names = TRUE,
       its \code{read_excel()} then cannot read (\code{"`rId2` not found"}),
       and counts them in positions, so \code{sheet = 3} may name another
       sheet there when a chart sheet comes first.
+    \item A number read as text is written in the fewest digits (15 to 17)
+      that read back as the same number; readxl gives the text stored in the
+      file, which some programs write with 17 digits (\code{"54.562989999999999"}
+      for 54.56299).
+    \item \code{n_max} counts data rows; readxl also counts the empty rows it
+      skips after \code{skip}, and so may return fewer rows than asked.
+    \item Whole-number dates written as \code{date1904="true"} (rather than
+      \code{"1"}) are read in the 1904 date system; readxl reads them four
+      years early.
     \item The date-time of the 1900 date system's serial 60 (the 29 February
       1900 that never was) reads as 1900-02-28 where readxl gives \code{NA}
       with a warning.
