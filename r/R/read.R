@@ -95,7 +95,7 @@ read_sheet <- function(path, sheet = 1, col_names = TRUE, skip = 0, n_max = Inf)
 # error cells missing; a column mixing kinds as text (booleans "1" and "0",
 # as the sheet text writes them).
 plain_column <- function(x) {
-  if (inherits(x, "hms")) return(.POSIXct(unclass(x) - 2209075200, tz = "UTC"))
+  if (inherits(x, "hms")) return(.POSIXct(as.vector(unclass(x)) - 2209075200, tz = "UTC"))
   if (!inherits(x, "tabulon_cells")) return(x)
   kind <- x$kind
   kind[kind == 7L] <- 0L
