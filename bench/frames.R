@@ -1,4 +1,5 @@
-# Times tabulon::read_sheet against readxl::read_excel, sheet to data frame.
+# Times tabulon::read_sheet and tabulon::read_xlsx against readxl::read_xlsx,
+# sheet to data frame, and the first 100 rows alone (n_max = 100).
 #
 #   Rscript bench/frames.R [-r N] WORKBOOK...      (bench/frames.sh runs it)
 #
@@ -26,8 +27,14 @@ if (length(args) == 0 || is.na(repeats) || repeats < 1) {
 
 readers <- list(
   read_sheet = function(path) tabulon::read_sheet(path),
-  read_excel = function(path) readxl::read_excel(path))
-calls <- c(read_sheet = "tabulon::read_sheet(path)", read_excel = "readxl::read_excel(path)")
+  read_xlsx = function(path) tabulon::read_xlsx(path),
+  read_excel = function(path) readxl::read_xlsx(path))
+calls <- c(read_sheet = "tabulon::read_sheet(path)", read_xlsx = "tabulon::read_xlsx(path)",
+           read_excel = "readxl::read_xlsx(path)")
+# The first rows only: where reading stops early, this is what it saves.
+first_rows <- list(
+  read_xlsx = function(path) tabulon::read_xlsx(path, n_max = 100),
+  read_excel = function(path) readxl::read_xlsx(path, n_max = 100))
 
 # Wall and CPU ms of one call (CPU: user and system time of all the
 # process's threads, which a busy shared machine inflates less than wall time).
@@ -69,7 +76,8 @@ for (path in args) {
                           vapply(theirs, function(c) class(c)[1], ""))
   same_values <- isTRUE(all.equal(as.data.frame(ours), as.data.frame(theirs),
                                   check.attributes = FALSE))
-  times <- list(read_sheet = numeric(), read_excel = numeric())
+  drop_in <- identical(suppressMessages(readers$read_xlsx(path)), readers$read_excel(path))
+  times <- list(read_sheet = numeric(), read_xlsx = numeric(), read_excel = numeric())
   cpu <- times
   for (run in seq_len(repeats)) {
     for (reader in names(readers)) {
@@ -78,22 +86,40 @@ for (path in args) {
       cpu[[reader]] <- c(cpu[[reader]], used[["cpu"]])
     }
   }
+  first <- list(read_xlsx = numeric(), read_excel = numeric())
+  for (run in seq_len(repeats)) {
+    for (reader in names(first_rows)) {
+      first[[reader]] <- c(first[[reader]], call_ms(first_rows[[reader]], path)[["wall"]])
+    }
+  }
   baseline <- peak_mb(NULL, path)
   peaks <- vapply(names(readers), function(r) peak_mb(calls[[r]], path), 0)
   frame_mb <- as.numeric(object.size(ours)) / 1e6
   shape <- dim(ours)
   rm(ours, theirs)
   rows <- c(rows, sprintf(
-    "| R | %s | %s × %d | read_sheet | %s | readxl::read_excel | %s | %.1f× | %s | %s |",
+    "| R | %s | %s × %d | read_sheet | %s | readxl::read_xlsx | %s | %.1f× | %s | %s |",
     name, formatC(shape[[1]], big.mark = ",", format = "d"), shape[[2]],
     with_range(times$read_sheet), with_range(times$read_excel),
     median(times$read_excel) / median(times$read_sheet),
-    figure(peaks[["read_sheet"]]), figure(peaks[["read_excel"]])))
+    figure(peaks[["read_sheet"]]), figure(peaks[["read_excel"]])),
+    sprintf(
+    "| R | %s | %s × %d | read_xlsx | %s | readxl::read_xlsx | %s | %.1f× | %s | %s |",
+    name, formatC(shape[[1]], big.mark = ",", format = "d"), shape[[2]],
+    with_range(times$read_xlsx), with_range(times$read_excel),
+    median(times$read_excel) / median(times$read_xlsx),
+    figure(peaks[["read_xlsx"]]), figure(peaks[["read_excel"]])),
+    sprintf(
+    "| R | %s | 100 × %d (n_max = 100) | read_xlsx | %s | readxl::read_xlsx | %s | %.1f× | | |",
+    name, shape[[2]], with_range(first$read_xlsx), with_range(first$read_excel),
+    median(first$read_excel) / median(first$read_xlsx)))
   notes <- c(notes, sprintf(
-    "- %s: CPU time (all threads) read_sheet %s ms, read_excel %s ms; R with both packages loaded %s MB; the data frame %s MB; the two frames %s.",
-    name, figure(median(cpu$read_sheet)), figure(median(cpu$read_excel)), figure(baseline), figure(frame_mb),
+    "- %s: read_xlsx takes %.2f× the time of read_sheet; CPU time (all threads) read_sheet %s ms, read_xlsx %s ms, readxl::read_xlsx %s ms; R with both packages loaded %s MB; the data frame %s MB; the frames of read_sheet and readxl %s; read_xlsx's frame %s readxl's.",
+    name, median(times$read_xlsx) / median(times$read_sheet),
+    figure(median(cpu$read_sheet)), figure(median(cpu$read_xlsx)), figure(median(cpu$read_excel)),
+    figure(baseline), figure(frame_mb),
     if (same_types && same_values) "are equal" else if (same_types) "have the same types, not the same values"
-    else "differ in type"))
+    else "differ in type", if (drop_in) "is identical to" else "differs from"))
 }
 
 cat(sprintf("Measured %s on %s; R %s, readxl %s; %d timed calls of each reader, alternating. Medians, with the range in parentheses; times in ms, MB = 10^6 bytes.\n\n",

@@ -8,9 +8,12 @@ here=$(cd "$(dirname "$0")" && pwd)
 command -v Rscript >/dev/null && command -v R >/dev/null || { echo "R is not installed" >&2; exit 77; }
 Rscript -e 'quit(status = !requireNamespace("testthat", quietly = TRUE))' ||
   { echo "the R package testthat is not installed" >&2; exit 77; }
-[ $# -ge 1 ] && export TABULON_LIBRARY=$1
+[ $# -ge 1 ] && export TABULON_LIBRARY=$(realpath "$1")
 library=$(mktemp -d)
 trap 'rm -rf "$library"' EXIT
+# The C glue is held to the repository's warnings.
+printf 'CFLAGS += -Wall -Wextra -Werror\n' > "$library/Makevars"
+export R_MAKEVARS_USER=$library/Makevars
 if ! R CMD INSTALL --no-test-load -l "$library" "$here" >"$library/install.log" 2>&1; then
   cat "$library/install.log" >&2
   exit 1

@@ -13,9 +13,10 @@
 set -euo pipefail
 cli=(build-essential cmake pkg-config libzip-dev libisal-dev zlib1g-dev)
 python=(python3 python3-numpy python3-pandas)
-r=(r-base-dev)
+r=(r-base-dev r-cran-tibble r-cran-vctrs)  # the R package imports tibble and vctrs
 unit=(libgtest-dev libbenchmark-dev)
-peers=(python3-venv python3-openpyxl python3-dask python3-distributed xlsx2csv r-cran-testthat r-cran-tibble r-cran-readxl)
+peers=(python3-venv python3-openpyxl python3-dask python3-distributed xlsx2csv r-cran-testthat r-cran-readxl
+       r-cran-cellranger)
 fuzz=(clang libclang-rt-14-dev)
 
 purposes=("$@")

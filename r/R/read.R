@@ -13,16 +13,38 @@ failure_classes <- c(
 
 sheet_names <- function(path) {
   call <- sys.call()
-  path <- check_path(path, call)
+  source <- as_source(path, call)
   load_library(call)
-  names <- .Call(C_tb_sheet_names, path)
-  if (inherits(names, "tabulon_failure")) signal_failure(names, path, NULL, call)
+  worksheet_names(source, source_label(path), call)
+}
+
+# The worksheet names of a source already checked.
+worksheet_names <- function(source, label, call) {
+  names <- .Call(C_tb_sheet_names, source)
+  if (inherits(names, "tabulon_failure")) signal_failure(names, label, NULL, call)
   names
+}
+
+# Read flags (tabulon.h): skip counted from the sheet's first row, and
+# every kind of cell told apart. A library without them ignores them.
+SKIP_FROM_FIRST_ROW <- 1L
+READ_KINDS <- 2L
+
+# The columns of one sheet (a name) as the C code gives them: a named list
+# with attribute "rows", or a failure raised as a condition.
+read_columns <- function(source, label, sheet, header, skip, n_max, limits = c(0, 0, 0, 0),
+                         flags = READ_KINDS, call) {
+  columns <- .Call(C_tb_read, source, sheet, header, as.double(skip),
+                   if (is.infinite(n_max)) -1 else as.double(n_max), as.double(limits),
+                   as.integer(flags))
+  if (inherits(columns, "tabulon_failure")) signal_failure(columns, label, sheet, call)
+  columns
 }
 
 read_sheet <- function(path, sheet = 1, col_names = TRUE, skip = 0, n_max = Inf) {
   call <- sys.call()
-  path <- check_path(path, call)
+  label <- source_label(path)
+  source <- as_source(path, call)
   if (is.character(sheet) && length(sheet) == 1 && !is.na(sheet)) {
     # a name
   } else if (is.numeric(sheet) && length(sheet) == 1 && !is.na(sheet) && sheet >= 1 &&
@@ -40,11 +62,19 @@ read_sheet <- function(path, sheet = 1, col_names = TRUE, skip = 0, n_max = Inf)
   n_max <- check_count(n_max, "n_max", TRUE, call)
 
   load_library(call)
-  columns <- .Call(C_tb_read, path, sheet, isTRUE(col_names), skip,
-                   if (is.infinite(n_max)) -1 else n_max)
-  if (inherits(columns, "tabulon_failure")) signal_failure(columns, path, sheet, call)
+  if (is.integer(sheet)) {
+    sheets <- worksheet_names(source, label, call)
+    if (sheet > length(sheets)) {
+      signal_failure(structure(list(code = 8L, message = "", sheets = sheets),
+                               class = "tabulon_failure"), label, sheet, call)
+    }
+    sheet <- sheets[[sheet]]
+  }
+  columns <- read_columns(source, label, sheet, isTRUE(col_names), skip, n_max, call = call)
   rows <- attr(columns, "rows")
   attr(columns, "rows") <- NULL
+  columns[] <- lapply(columns, plain_column)
+  if (rows == 0 && isFALSE(col_names)) columns <- columns[0]
 
   if (given_names) {
     if (length(col_names) != length(columns)) {
@@ -55,9 +85,37 @@ read_sheet <- function(path, sheet = 1, col_names = TRUE, skip = 0, n_max = Inf)
   } else if (isTRUE(col_names)) {
     names(columns) <- repair_names(names(columns))
   } else {
-    names(columns) <- paste0("...", seq_along(columns))
+    names(columns) <- sprintf("...%d", seq_along(columns))
   }
   as_frame(columns, rows)
+}
+
+# A column of the cell kinds as one of read_sheet's types: times of day as
+# date-times on 1899-12-31 (as readxl gives them), durations as difftime,
+# error cells missing; a column mixing kinds as text (booleans "1" and "0",
+# as the sheet text writes them).
+plain_column <- function(x) {
+  if (inherits(x, "hms")) return(.POSIXct(as.vector(unclass(x)) - 2209075200, tz = "UTC"))
+  if (!inherits(x, "tabulon_cells")) return(x)
+  kind <- x$kind
+  kind[kind == 7L] <- 0L
+  present <- unique(kind[kind != 0L])
+  if (length(present) == 0) return(rep(NA, length(kind)))
+  if (length(present) == 1) {
+    value <- switch(as.character(present),
+      "1" = x$flag, "2" = x$number, "3" = .POSIXct(x$number, tz = "UTC"),
+      "4" = structure(x$number, class = "difftime", units = "secs"),
+      "5" = .POSIXct(x$number - 2209075200, tz = "UTC"), "6" = x$text)
+    value[kind == 0L] <- NA
+    return(value)
+  }
+  text <- x$text
+  text[kind == 1L] <- ifelse(x$flag[kind == 1L], "1", "0")
+  text[kind == 2L] <- as.character(x$number[kind == 2L])
+  text[kind == 3L] <- format(.POSIXct(x$number[kind == 3L], tz = "UTC"), "%Y-%m-%d %H:%M:%S")
+  text[kind == 4L | kind == 5L] <- as.character(x$number[kind == 4L | kind == 5L] / 86400)
+  text[kind == 0L] <- NA
+  text
 }
 
 # Column names made unique as tibble's "unique" repair does: a suffix
@@ -84,7 +142,7 @@ as_frame <- function(columns, rows) {
 
 check_path <- function(path, call) {
   if (!is.character(path) || length(path) != 1 || is.na(path) || !nzchar(path)) {
-    raise("path must be one file name", "tabulon_argument_error", call)
+    raise("path must be one file name, a raw vector or a workbook", "tabulon_argument_error", call)
   }
   path.expand(path)
 }
@@ -108,6 +166,7 @@ signal_failure <- function(failure, path, sheet, call) {
   message <- failure$message
   class <- failure_classes[as.character(code)]
   if (is.na(class)) class <- "tabulon_read_error"
+  path <- if (is.character(path)) path else source_label(path)
   if (identical(class[[1]], "tabulon_sheet_error")) {
     sheets <- failure$sheets
     if (!nzchar(message)) {

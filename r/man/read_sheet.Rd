@@ -15,7 +15,8 @@ read_sheet(path, sheet = 1, col_names = TRUE, skip = 0, n_max = Inf)
 tabulon_library()
 }
 \arguments{
-  \item{path}{the workbook's file name.}
+  \item{path}{the workbook: a file name, a raw vector holding its bytes, or
+    a workbook from \code{\link{open_workbook}}.}
   \item{sheet}{a sheet name (exact, case-sensitive) or a position, 1 being
     the first sheet.}
   \item{col_names}{\code{TRUE}: the first row read names the columns;
@@ -24,7 +25,8 @@ tabulon_library()
     first row is data.}
   \item{skip}{rows skipped before anything is read, counted from the first
     row that holds a value (so leading empty rows never count).}
-  \item{n_max}{the most data rows read (after the header row).}
+  \item{n_max}{the most data rows read (after the header row); with a
+    library that has selections, reading stops there.}
 }
 \details{
   Column types: numbers are double; cells with a date or time format (built-in
@@ -35,6 +37,18 @@ tabulon_library()
   file, booleans as \code{"1"}/\code{"0"}, dates as
   \code{"\%Y-\%m-\%d \%H:\%M:\%S"}). Empty cells are \code{NA}; a column without
   any value is logical \code{NA}.
+
+  With a library that tells the kinds of cells apart, cells of elapsed-time
+  formats (\code{[h]:mm:ss}) are \code{difftime} in seconds, times of day
+  (\code{hh:mm:ss} on a serial below 1) are \code{POSIXct} on 1899-12-31 as
+  readxl gives them, error cells (\code{#N/A}, \code{#DIV/0!}) are
+  \code{NA}, a cell holding empty text is \code{""}, and a column mixing
+  kinds is character with booleans as \code{"1"}/\code{"0"}, numbers in R's
+  shortest form and date-times as \code{"\%Y-\%m-\%d \%H:\%M:\%S"}.
+
+  For readxl's arguments and rules (\code{skip} counted from the sheet's
+  first row, ranges, \code{col_types}, \code{na}) use
+  \code{\link{read_excel}}, which reads through the same code.
 
   Rows span the first to the last row holding a value, columns the first to
   the last column holding one; empty rows and columns inside keep their place
@@ -57,8 +71,8 @@ tabulon_library()
   place looked at); else the places recorded when the package was installed:
   the library installed by \command{cmake --install} (found through
   pkg-config), then \file{build/tabulon.so} of the repository the package was
-  installed from. The library holds one workbook per process, so each call
-  opens the workbook, reads it and closes it.
+  installed from. Each call given a path or a raw vector opens the workbook,
+  reads it and closes it; \code{\link{open_workbook}} keeps one open.
 }
 \section{Errors}{
   Conditions carry the library's text and inherit from \code{tabulon_error}:
@@ -77,9 +91,11 @@ tabulon_library()
   text as attribute \code{"version"}.
 }
 \examples{
-\dontrun{
-sheet_names("book.xlsx")
-sales <- read_sheet("book.xlsx", "Sales")
-read_sheet("book.xlsx", 2, col_names = FALSE, skip = 3, n_max = 100)
-}
+path <- system.file("extdata", "sample.xlsx", package = "tabulon")
+sheet_names(path)
+sales <- read_sheet(path, "Sales")
+sales
+read_sheet(path, 2, col_names = FALSE, skip = 1, n_max = 2)
+read_sheet(readBin(path, "raw", file.size(path)), "Notes")
+tabulon_library()
 }

@@ -5,16 +5,21 @@
  * installs before the library is built and a user can point it at any copy
  * (see R/library.R for where it is looked for).
  *
- * The library holds one workbook per process, so every call opens the
- * workbook, reads, and closes it again. Everything between opening and the
+ * A workbook is a source: a path, a raw vector, or a workbook object (an
+ * external pointer made by tb_open, closed by tb_close or its finalizer).
+ * A library with the handle interface (tabulonOpen ...) opens each source
+ * as a handle of its own; an older library holds one workbook per process,
+ * so every call opens the workbook, reads, and closes it again, and raw
+ * vectors need the handle interface. Everything between opening and the
  * end of the conversion runs under R_UnwindProtect: an R error (memory,
- * an embedded NUL, an interrupt) still closes the workbook and releases
- * both Arrow structs. Failures the library reports are not raised here but
- * returned as a "tabulon_failure" list, so that R code builds the classed
- * condition. */
+ * an embedded NUL, an interrupt) still closes what the call opened and
+ * releases both Arrow structs. Failures the library reports are not raised
+ * here but returned as a "tabulon_failure" list, so that R code builds the
+ * classed condition. */
 #include <dlfcn.h>
 #include <limits.h>
 #include <stdint.h>
+#include <stdlib.h>
 #include <string.h>
 
 #define R_NO_REMAP
@@ -35,6 +40,14 @@ static struct {
   const char* (*lastError)(int*);
   int (*readColumns)(const char*, const TabulonReadOptions*, struct ArrowSchema*,
                      struct ArrowArray*);
+  /* The handle interface; all NULL when the library predates it. */
+  TabulonWorkbook* (*open)(const char*, TabulonStatus*);
+  TabulonWorkbook* (*open_memory)(const void*, size_t, unsigned, TabulonStatus*);
+  int (*close)(TabulonWorkbook*, TabulonStatus*);
+  int64_t (*sheet_count)(TabulonWorkbook*, TabulonStatus*);
+  int (*sheet_info)(TabulonWorkbook*, int64_t, TabulonSheetInfo*, TabulonStatus*);
+  int (*read_columns)(TabulonWorkbook*, const char*, int64_t, const TabulonReadOptions*,
+                      struct ArrowSchema*, struct ArrowArray*, TabulonStatus*);
 } lib;
 
 /* Loads the library at path once per session. Returns NULL when loaded (now
@@ -70,9 +83,31 @@ static SEXP tb_load(SEXP path_sexp) {
   memcpy(&lib.version, &found[3], sizeof found[3]);
   memcpy(&lib.lastError, &found[4], sizeof found[4]);
   memcpy(&lib.readColumns, &found[5], sizeof found[5]);
+  /* The handle interface is used only when all of it is there. */
+  static const char* const handle_names[] = {"tabulonOpen",      "tabulonOpenMemory",
+                                             "tabulonClose",     "tabulonSheetCount",
+                                             "tabulonSheetInfo", "tabulonReadColumns"};
+  void* handle_found[6];
+  int complete = 1;
+  for (int i = 0; i < 6; ++i) {
+    handle_found[i] = dlsym(handle, handle_names[i]);
+    complete = complete && handle_found[i] != NULL;
+  }
+  if (complete) {
+    memcpy(&lib.open, &handle_found[0], sizeof handle_found[0]);
+    memcpy(&lib.open_memory, &handle_found[1], sizeof handle_found[1]);
+    memcpy(&lib.close, &handle_found[2], sizeof handle_found[2]);
+    memcpy(&lib.sheet_count, &handle_found[3], sizeof handle_found[3]);
+    memcpy(&lib.sheet_info, &handle_found[4], sizeof handle_found[4]);
+    memcpy(&lib.read_columns, &handle_found[5], sizeof handle_found[5]);
+  }
   lib.handle = handle;
   return R_NilValue;
 }
+
+/* TRUE when the library has the handle interface (and so reads raw
+ * vectors, keeps workbooks open, and honours ranges and cell kinds). */
+static SEXP tb_has_handles(void) { return Rf_ScalarLogical(lib.open != NULL); }
 
 static SEXP tb_version(void) {
   if (lib.handle == NULL) Rf_error("tabulon.so is not loaded");
@@ -125,6 +160,11 @@ static SEXP failure(int code, const char* message, int with_sheets) {
   Rf_setAttrib(result, R_ClassSymbol, Rf_mkString("tabulon_failure"));
   UNPROTECT(2);
   return result;
+}
+
+/* A failure from a handle call's status. */
+static SEXP status_failure(const TabulonStatus* status) {
+  return failure(status->code != TABULON_OK ? status->code : TABULON_INTERNAL, status->text, 0);
 }
 
 static SEXP library_failure(int with_sheets) {
@@ -256,6 +296,141 @@ static SEXP dictionary_text(const struct ArrowSchema* s, const struct ArrowArray
   return out;
 }
 
+/* 64-bit integers as doubles: R has no 64-bit integer, and readers of
+ * sheets give numbers as doubles. */
+static SEXP integers64(const struct ArrowArray* a, int64_t start, R_xlen_t n) {
+  check_buffers(a, 2, "l");
+  const uint8_t* valid = a->buffers[0];
+  const int64_t* values = (const int64_t*)a->buffers[1] + start;
+  SEXP out = PROTECT(Rf_allocVector(REALSXP, n));
+  double* v = REAL(out);
+  for (R_xlen_t i = 0; i < n; ++i)
+    v[i] = valid != NULL && !bit(valid, start + i) ? NA_REAL : (double)values[i];
+  UNPROTECT(1);
+  return out;
+}
+
+/* Durations ("tD?") and times of day ("tt?") as seconds, class difftime;
+ * times of day also carry class "hms" before it. */
+static SEXP seconds(const struct ArrowArray* a, int64_t start, R_xlen_t n, const char* format) {
+  check_buffers(a, 2, format);
+  static const char units[] = "smun";
+  static const double per_second[] = {1, 1e3, 1e6, 1e9};
+  const char* unit = strchr(units, format[2]);
+  if (format[2] == '\0' || unit == NULL) Rf_error("tabulon.so gave a column of format '%s'", format);
+  double scale = per_second[unit - units];
+  const uint8_t* valid = a->buffers[0];
+  int is_time = format[1] == 't';
+  /* Arrow's time32 (seconds, milliseconds) has 32-bit values; every other
+   * duration and time has 64-bit ones. */
+  int narrow = is_time && (format[2] == 's' || format[2] == 'm');
+  SEXP out = PROTECT(Rf_allocVector(REALSXP, n));
+  double* v = REAL(out);
+  for (R_xlen_t i = 0; i < n; ++i) {
+    int64_t k = start + i;
+    if (valid != NULL && !bit(valid, k)) {
+      v[i] = NA_REAL;
+    } else {
+      double t = narrow ? (double)((const int32_t*)a->buffers[1])[k]
+                        : (double)((const int64_t*)a->buffers[1])[k];
+      v[i] = t / scale;
+    }
+  }
+  SEXP klass = PROTECT(Rf_allocVector(STRSXP, is_time ? 2 : 1));
+  if (is_time) SET_STRING_ELT(klass, 0, Rf_mkChar("hms"));
+  SET_STRING_ELT(klass, is_time, Rf_mkChar("difftime"));
+  Rf_setAttrib(out, R_ClassSymbol, klass);
+  Rf_setAttrib(out, Rf_install("units"), Rf_mkString("secs"));
+  UNPROTECT(2);
+  return out;
+}
+
+/* A child's value at index k (its own offset applied) as a double: numbers,
+ * date-times (seconds since 1970), durations and times (seconds). */
+static double child_number(const struct ArrowSchema* s, const struct ArrowArray* a, int64_t k) {
+  const char* f = s->format;
+  int64_t i = a->offset + k;
+  if (a->n_buffers < 2 || a->buffers == NULL || a->buffers[1] == NULL) return NA_REAL;
+  if (a->buffers[0] != NULL && !bit(a->buffers[0], i)) return NA_REAL;
+  if (strcmp(f, "g") == 0) return ((const double*)a->buffers[1])[i];
+  if (strcmp(f, "l") == 0) return (double)((const int64_t*)a->buffers[1])[i];
+  static const char units[] = "smun";
+  static const double per_second[] = {1, 1e3, 1e6, 1e9};
+  if (f[0] == 't' && f[1] != '\0' && f[2] != '\0' && strchr(units, f[2]) != NULL) {
+    double scale = per_second[strchr(units, f[2]) - units];
+    if (f[1] == 't' && (f[2] == 's' || f[2] == 'm'))
+      return (double)((const int32_t*)a->buffers[1])[i] / scale;
+    int64_t t = ((const int64_t*)a->buffers[1])[i];
+    int64_t whole = (int64_t)scale;
+    return (double)(t / whole) + (double)(t % whole) / scale;
+  }
+  return NA_REAL;
+}
+
+/* A dense union of the eight cell kinds as list(kind, number, text, flag)
+ * of class "tabulon_cells": kind is each cell's kind code (0 missing,
+ * 1 boolean, 2 number, 3 date-time, 4 duration, 5 time of day, 6 text,
+ * 7 error); number holds kinds 2 to 5 (date-times in seconds since 1970,
+ * durations and times in seconds), text kinds 6 and 7, flag kind 1. */
+static SEXP union_cells(const struct ArrowSchema* s, const struct ArrowArray* a, int64_t start,
+                        R_xlen_t n) {
+  if (s->n_children != 8 || a->n_children != 8 || a->n_buffers < 3 || a->buffers == NULL ||
+      (n > 0 && (a->buffers[1] == NULL || a->buffers[2] == NULL)))
+    Rf_error("tabulon.so gave a mixed column that is not the union of eight kinds");
+  const int8_t* ids = (const int8_t*)a->buffers[1] + start;
+  const int32_t* offsets = (const int32_t*)a->buffers[2] + start;
+  SEXP out = PROTECT(Rf_allocVector(VECSXP, 4));
+  SEXP kind = Rf_allocVector(INTSXP, n);
+  SET_VECTOR_ELT(out, 0, kind);
+  SEXP number = Rf_allocVector(REALSXP, n);
+  SET_VECTOR_ELT(out, 1, number);
+  SEXP text = Rf_allocVector(STRSXP, n);
+  SET_VECTOR_ELT(out, 2, text);
+  SEXP flag = Rf_allocVector(LGLSXP, n);
+  SET_VECTOR_ELT(out, 3, flag);
+  /* The text and error children, each made into CHARSXPs once. */
+  SEXP texts = PROTECT(Rf_allocVector(VECSXP, 2));
+  for (int t = 0; t < 2; ++t) {
+    const struct ArrowArray* child = a->children[6 + t];
+    SET_VECTOR_ELT(texts, t, child->length > 0 ? utf8_strings(child) : Rf_allocVector(STRSXP, 0));
+  }
+  for (R_xlen_t i = 0; i < n; ++i) {
+    int id = ids[i];
+    int32_t k = offsets[i];
+    INTEGER(kind)[i] = id >= 0 && id <= 7 ? id : 0;
+    REAL(number)[i] = NA_REAL;
+    SET_STRING_ELT(text, i, NA_STRING);
+    LOGICAL(flag)[i] = NA_LOGICAL;
+    if (id < 0 || id > 7 || k < 0 || k >= a->children[id]->length) {
+      INTEGER(kind)[i] = 0;
+      continue;
+    }
+    const struct ArrowArray* child = a->children[id];
+    if (id == 1) {
+      if (child->n_buffers < 2 || child->buffers[1] == NULL) Rf_error("broken boolean child");
+      int64_t j = child->offset + k;
+      LOGICAL(flag)[i] = child->buffers[0] != NULL && !bit(child->buffers[0], j)
+                             ? NA_LOGICAL
+                             : bit(child->buffers[1], j);
+    } else if (id >= 2 && id <= 5) {
+      REAL(number)[i] = child_number(s->children[id], child, k);
+    } else if (id >= 6) {
+      SEXP strings = VECTOR_ELT(texts, id - 6);
+      if (k >= XLENGTH(strings)) Rf_error("tabulon.so gave a text offset out of range");
+      SET_STRING_ELT(text, i, STRING_ELT(strings, k));
+    }
+  }
+  SEXP names = PROTECT(Rf_allocVector(STRSXP, 4));
+  SET_STRING_ELT(names, 0, Rf_mkChar("kind"));
+  SET_STRING_ELT(names, 1, Rf_mkChar("number"));
+  SET_STRING_ELT(names, 2, Rf_mkChar("text"));
+  SET_STRING_ELT(names, 3, Rf_mkChar("flag"));
+  Rf_setAttrib(out, R_NamesSymbol, names);
+  Rf_setAttrib(out, R_ClassSymbol, Rf_mkString("tabulon_cells"));
+  UNPROTECT(3);
+  return out;
+}
+
 static SEXP column(const struct ArrowSchema* s, const struct ArrowArray* a, int64_t parent_offset,
                    R_xlen_t n) {
   const char* f = s->format;
@@ -266,6 +441,13 @@ static SEXP column(const struct ArrowSchema* s, const struct ArrowArray* a, int6
   if (strcmp(f, "b") == 0) return booleans(a, start, n);
   if (strcmp(f, "g") == 0) return numbers(a, start, n);
   if (strcmp(f, "i") == 0) return dictionary_text(s, a, start, n);
+  if (strcmp(f, "l") == 0) return integers64(a, start, n);
+  if (strncmp(f, "tD", 2) == 0 || strncmp(f, "tt", 2) == 0) return seconds(a, start, n, f);
+  if (strncmp(f, "+ud:", 4) == 0) return union_cells(s, a, start, n);
+  if (strcmp(f, "u") == 0) {
+    if (start != 0 || a->length != (int64_t)n) Rf_error("tabulon.so gave a sliced text column");
+    return utf8_strings(a);
+  }
   if (strncmp(f, "ts", 2) == 0 && f[2] != '\0' && f[3] == ':') {
     static const char units[] = "smun";
     static const int64_t per_second[] = {1, 1000, 1000000, 1000000000};
@@ -297,14 +479,93 @@ static SEXP columns_to_r(const struct ArrowSchema* schema, const struct ArrowArr
   return out;
 }
 
+/* ---- Text cells as readxl reads them ---------------------------------- */
+
+static int is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+/* clean_text(x, na, trim): x with leading and trailing whitespace removed
+ * (when trim), and NA for strings that are empty, all whitespace, or in na. Strings left
+ * as they are keep their CHARSXP, so a column needing nothing costs one
+ * pass and no allocation but the result. */
+static SEXP tb_clean_text(SEXP x, SEXP na, SEXP trim) {
+  if (!Rf_isString(x) || !Rf_isString(na)) Rf_error("clean_text takes character vectors");
+  int trimming = Rf_asLogical(trim) == TRUE;
+  R_xlen_t n = XLENGTH(x), missing = XLENGTH(na);
+  SEXP out = PROTECT(Rf_allocVector(STRSXP, n));
+  for (R_xlen_t i = 0; i < n; ++i) {
+    SEXP cell = STRING_ELT(x, i);
+    if (cell == NA_STRING) {
+      SET_STRING_ELT(out, i, NA_STRING);
+      continue;
+    }
+    const char* text = CHAR(cell);
+    size_t length = (size_t)LENGTH(cell);
+    size_t from = 0, to = length;
+    while (from < to && is_space(text[from])) ++from;
+    while (to > from && is_space(text[to - 1])) --to;
+    /* Nothing but whitespace is blank even when not trimming, as readxl
+     * reads it. */
+    int blank = from == to;
+    if (!trimming) {
+      from = 0;
+      to = length;
+    }
+    for (R_xlen_t k = 0; !blank && k < missing; ++k) {
+      SEXP m = STRING_ELT(na, k);
+      if (m == NA_STRING) continue;
+      blank = (size_t)LENGTH(m) == to - from && memcmp(CHAR(m), text + from, to - from) == 0;
+    }
+    if (blank) {
+      SET_STRING_ELT(out, i, NA_STRING);
+    } else if (from == 0 && to == length) {
+      SET_STRING_ELT(out, i, cell);
+    } else {
+      SET_STRING_ELT(out, i, Rf_mkCharLenCE(text + from, (int)(to - from), Rf_getCharCE(cell)));
+    }
+  }
+  UNPROTECT(1);
+  return out;
+}
+
+/* ---- Workbook objects --------------------------------------------------- */
+
+/* What a workbook object points to: a handle, or (for a library without
+ * the handle interface) the path, opened again by every read. */
+typedef struct {
+  TabulonWorkbook* handle;
+  char* path;
+} Book;
+
+static void book_close(Book* book) {
+  if (book->handle != NULL) lib.close(book->handle, NULL);
+  book->handle = NULL;
+  free(book->path);
+  book->path = NULL;
+}
+
+static void book_finalize(SEXP pointer) {
+  Book* book = R_ExternalPtrAddr(pointer);
+  if (book == NULL) return;
+  book_close(book);
+  free(book);
+  R_ClearExternalPtr(pointer);
+}
+
+static Book* book_of(SEXP pointer) {
+  Book* book = R_ExternalPtrAddr(pointer);
+  if (book == NULL || (book->handle == NULL && book->path == NULL))
+    Rf_error("the workbook is closed");
+  return book;
+}
+
 /* ---- Calls ------------------------------------------------------------- */
 
 typedef struct {
-  const char* path;
-  const char* sheet_name; /* NULL: by position */
-  int sheet_position;     /* 1-based */
+  SEXP source;            /* path, raw vector or workbook object */
+  const char* sheet_name; /* NULL: the sheet names are wanted */
   TabulonReadOptions options;
-  int open;
+  TabulonWorkbook* opened; /* a handle this call opened, closed at its end */
+  int open;                /* the process-wide workbook is open */
   struct ArrowSchema schema;
   struct ArrowArray array;
 } ReadCall;
@@ -314,45 +575,114 @@ static void release_all(void* data, Rboolean jump) {
   ReadCall* call = data;
   if (call->schema.release != NULL) call->schema.release(&call->schema);
   if (call->array.release != NULL) call->array.release(&call->array);
+  if (call->opened != NULL) {
+    lib.close(call->opened, NULL);
+    call->opened = NULL;
+  }
   if (call->open) {
     lib.closeExcel();
     call->open = 0;
   }
 }
 
-/* The name of the sheet at a 1-based position, or NULL past the last. */
-static const char* sheet_at(int position) {
-  const char* start = lib.listSheets();
-  for (int i = 1; *start != '\0'; ++i) {
-    const char* end = strchr(start, '\n');
-    if (end == NULL) break;
-    if (i == position) {
-      size_t length = (size_t)(end - start);
-      char* name = R_alloc(length + 1, 1);
-      memcpy(name, start, length);
-      name[length] = '\0';
-      return name;
+static const char* path_of(SEXP path) {
+  if (!Rf_isString(path) || XLENGTH(path) != 1 || STRING_ELT(path, 0) == NA_STRING)
+    Rf_error("path must be one string");
+  return Rf_translateChar(STRING_ELT(path, 0));
+}
+
+/* Opens the call's source. Returns NULL when open: then call->opened (a
+ * handle) or call->open (the process-wide workbook) is set, or the handle
+ * is a workbook object's; else the failure. */
+static SEXP open_source(ReadCall* call, TabulonWorkbook** handle) {
+  TabulonStatus status;
+  memset(&status, 0, sizeof status);
+  SEXP source = call->source;
+  const char* path = NULL;
+  if (TYPEOF(source) == EXTPTRSXP) {
+    Book* book = book_of(source);
+    if (book->handle != NULL) {
+      *handle = book->handle;
+      return R_NilValue;
     }
-    start = end + 1;
+    path = book->path;
+  } else if (TYPEOF(source) == RAWSXP) {
+    if (lib.open == NULL) Rf_error("this tabulon.so cannot read a workbook from memory");
+    /* Borrowed: the vector is protected by the caller for the whole call. */
+    call->opened = lib.open_memory(RAW(source), (size_t)XLENGTH(source), TABULON_BORROW, &status);
+    if (call->opened == NULL) return status_failure(&status);
+    *handle = call->opened;
+    return R_NilValue;
+  } else {
+    path = path_of(source);
   }
-  return NULL;
+  if (lib.open != NULL) {
+    call->opened = lib.open(path, &status);
+    if (call->opened == NULL) return status_failure(&status);
+    *handle = call->opened;
+    return R_NilValue;
+  }
+  if (lib.openExcel(path) != 0) return library_failure(0);
+  call->open = 1;
+  *handle = NULL;
+  return R_NilValue;
+}
+
+/* The worksheets of an open handle (chart, dialog and macro sheets left
+ * out, as the hosts' sheet positions count worksheets only). */
+static SEXP handle_sheet_list(TabulonWorkbook* handle) {
+  TabulonStatus status;
+  memset(&status, 0, sizeof status);
+  int64_t count = lib.sheet_count(handle, &status);
+  if (count < 0) return status_failure(&status);
+  SEXP names = PROTECT(Rf_allocVector(STRSXP, (R_xlen_t)count));
+  R_xlen_t kept = 0;
+  for (int64_t i = 0; i < count; ++i) {
+    TabulonSheetInfo info;
+    memset(&info, 0, sizeof info);
+    if (lib.sheet_info(handle, i, &info, &status) != 0) {
+      UNPROTECT(1);
+      return status_failure(&status);
+    }
+    if (info.kind != TABULON_SHEET_WORKSHEET) continue;
+    const char* name = info.name != NULL ? info.name : "";
+    SET_STRING_ELT(names, kept++, utf8_string(name, strlen(name)));
+  }
+  SEXP out = Rf_lengthgets(names, kept);
+  UNPROTECT(1);
+  return out;
 }
 
 static SEXP read_body(void* data) {
   ReadCall* call = data;
-  if (lib.openExcel(call->path) != 0) return library_failure(0);
-  call->open = 1;
-  const char* name = call->sheet_name;
-  if (name == NULL) {
-    name = sheet_at(call->sheet_position);
-    if (name == NULL) return failure(TABULON_NO_SUCH_SHEET, "", 1);
-  }
-  if (lib.readColumns(name, &call->options, &call->schema, &call->array) != 0)
+  TabulonWorkbook* handle = NULL;
+  SEXP problem = open_source(call, &handle);
+  if (problem != R_NilValue) return problem;
+  if (call->sheet_name == NULL) return handle != NULL ? handle_sheet_list(handle) : sheet_list();
+  if (handle != NULL) {
+    TabulonStatus status;
+    memset(&status, 0, sizeof status);
+    if (lib.read_columns(handle, call->sheet_name, 0, &call->options, &call->schema,
+                         &call->array, &status) != 0) {
+      SEXP result = PROTECT(status_failure(&status));
+      if (status.code == TABULON_NO_SUCH_SHEET)
+        SET_VECTOR_ELT(result, 2, handle_sheet_list(handle));
+      UNPROTECT(1);
+      return result;
+    }
+  } else if (lib.readColumns(call->sheet_name, &call->options, &call->schema, &call->array) != 0) {
     return library_failure(1);
-  /* The columns do not depend on the workbook: close it before the
-   * conversion allocates. */
-  lib.closeExcel();
-  call->open = 0;
+  }
+  /* The columns do not depend on the workbook: close what this call
+   * opened before the conversion allocates. */
+  if (call->opened != NULL) {
+    lib.close(call->opened, NULL);
+    call->opened = NULL;
+  }
+  if (call->open) {
+    lib.closeExcel();
+    call->open = 0;
+  }
   return columns_to_r(&call->schema, &call->array);
 }
 
@@ -360,62 +690,111 @@ static void need_library(void) {
   if (lib.handle == NULL) Rf_error("tabulon.so is not loaded");
 }
 
-static const char* path_argument(SEXP path) {
-  if (!Rf_isString(path) || XLENGTH(path) != 1 || STRING_ELT(path, 0) == NA_STRING)
-    Rf_error("path must be one string");
-  return Rf_translateChar(STRING_ELT(path, 0));
+static SEXP run(ReadCall* call) {
+  SEXP token = PROTECT(R_MakeUnwindCont());
+  SEXP result = R_UnwindProtect(read_body, call, release_all, call, token);
+  UNPROTECT(1);
+  return result;
 }
 
-/* read(path, sheet, header, skip, n_max): sheet is a name or a 1-based
- * position; skip and n_max are doubles (n_max < 0: all rows). */
-static SEXP tb_read(SEXP path, SEXP sheet, SEXP header, SEXP skip, SEXP n_max) {
+static int64_t count_of(SEXP value, int64_t infinite) {
+  double x = Rf_asReal(value);
+  if (ISNAN(x) || x < 0 || x >= 9.2e18) return infinite;
+  return (int64_t)x;
+}
+
+/* read(source, sheet, header, skip, n_max, limits, flags): sheet is a name;
+ * skip and n_max are doubles (n_max < 0: all rows); limits is the range's
+ * first and last row and column (0: open); flags are TABULON_* read flags. */
+static SEXP tb_read(SEXP source, SEXP sheet, SEXP header, SEXP skip, SEXP n_max, SEXP limits,
+                    SEXP flags) {
   need_library();
   ReadCall call;
   memset(&call, 0, sizeof call);
-  call.path = path_argument(path);
-  if (Rf_isString(sheet) && XLENGTH(sheet) == 1 && STRING_ELT(sheet, 0) != NA_STRING) {
-    call.sheet_name = Rf_translateCharUTF8(STRING_ELT(sheet, 0));
-  } else if (Rf_isInteger(sheet) && XLENGTH(sheet) == 1 && INTEGER(sheet)[0] >= 1) {
-    call.sheet_position = INTEGER(sheet)[0];
-  } else {
-    Rf_error("sheet must be one name or one position from 1");
-  }
+  call.source = source;
+  if (!Rf_isString(sheet) || XLENGTH(sheet) != 1 || STRING_ELT(sheet, 0) == NA_STRING)
+    Rf_error("sheet must be one name");
+  call.sheet_name = Rf_translateCharUTF8(STRING_ELT(sheet, 0));
   call.options.header = Rf_asLogical(header) == TRUE;
   /* Counts beyond int64 mean "all" (n_max) or "everything" (skip); the
    * conversion of such a double would be undefined. */
-  double skipped = Rf_asReal(skip), most = Rf_asReal(n_max);
-  call.options.skip_rows = skipped >= 9.2e18 ? INT64_MAX : (int64_t)skipped;
-  call.options.max_rows = most < 0 || most >= 9.2e18 ? -1 : (int64_t)most;
-
-  SEXP token = PROTECT(R_MakeUnwindCont());
-  SEXP result = R_UnwindProtect(read_body, &call, release_all, &call, token);
-  UNPROTECT(1);
-  return result;
+  call.options.skip_rows = count_of(skip, INT64_MAX);
+  call.options.max_rows = Rf_asReal(n_max) < 0 ? -1 : count_of(n_max, -1);
+  if (!Rf_isReal(limits) || XLENGTH(limits) != 4) Rf_error("limits must be four numbers");
+  call.options.first_row = count_of(Rf_ScalarReal(REAL(limits)[0]), 0);
+  call.options.last_row = count_of(Rf_ScalarReal(REAL(limits)[1]), 0);
+  call.options.first_column = count_of(Rf_ScalarReal(REAL(limits)[2]), 0);
+  call.options.last_column = count_of(Rf_ScalarReal(REAL(limits)[3]), 0);
+  call.options.flags = (unsigned)Rf_asInteger(flags);
+  return run(&call);
 }
 
-static SEXP names_body(void* data) {
-  ReadCall* call = data;
-  if (lib.openExcel(call->path) != 0) return library_failure(0);
-  call->open = 1;
-  return sheet_list();
-}
-
-static SEXP tb_sheet_names(SEXP path) {
+/* The worksheet names of a source. */
+static SEXP tb_sheet_names(SEXP source) {
   need_library();
   ReadCall call;
   memset(&call, 0, sizeof call);
-  call.path = path_argument(path);
-  SEXP token = PROTECT(R_MakeUnwindCont());
-  SEXP result = R_UnwindProtect(names_body, &call, release_all, &call, token);
+  call.source = source;
+  return run(&call);
+}
+
+/* A workbook object for a path or raw vector, or a failure. Without the
+ * handle interface it keeps the path (raw vectors are written to a file by
+ * the R code first). borrow: the raw vector outlives the object (a read's
+ * own opening), so its bytes are not copied. */
+static SEXP tb_open(SEXP source, SEXP borrow) {
+  need_library();
+  Book* book = calloc(1, sizeof *book);
+  if (book == NULL) Rf_error("out of memory");
+  SEXP pointer = PROTECT(R_MakeExternalPtr(book, R_NilValue, R_NilValue));
+  R_RegisterCFinalizerEx(pointer, book_finalize, TRUE);
+  TabulonStatus status;
+  memset(&status, 0, sizeof status);
+  if (TYPEOF(source) == RAWSXP) {
+    if (lib.open == NULL) Rf_error("this tabulon.so cannot read a workbook from memory");
+    unsigned flags = Rf_asLogical(borrow) == TRUE ? TABULON_BORROW : 0u;
+    book->handle = lib.open_memory(RAW(source), (size_t)XLENGTH(source), flags, &status);
+  } else if (lib.open != NULL) {
+    book->handle = lib.open(path_of(source), &status);
+  } else {
+    const char* path = path_of(source);
+    /* Opened once to report a bad file now, as the handle would. */
+    if (lib.openExcel(path) != 0) {
+      UNPROTECT(1);
+      return library_failure(0);
+    }
+    lib.closeExcel();
+    book->path = strdup(path);
+    if (book->path == NULL) Rf_error("out of memory");
+  }
+  if (lib.open != NULL && book->handle == NULL) {
+    UNPROTECT(1);
+    return status_failure(&status);
+  }
   UNPROTECT(1);
-  return result;
+  return pointer;
+}
+
+static SEXP tb_close(SEXP pointer) {
+  if (TYPEOF(pointer) != EXTPTRSXP) Rf_error("not a workbook");
+  Book* book = R_ExternalPtrAddr(pointer);
+  if (book != NULL) book_close(book);
+  return R_NilValue;
+}
+
+static SEXP tb_is_open(SEXP pointer) {
+  if (TYPEOF(pointer) != EXTPTRSXP) return Rf_ScalarLogical(FALSE);
+  Book* book = R_ExternalPtrAddr(pointer);
+  return Rf_ScalarLogical(book != NULL && (book->handle != NULL || book->path != NULL));
 }
 
 /* Through void (*)(void), which converts to any function type without a
  * -Wcast-function-type warning. */
 #define CALL(name, arguments) {#name, (DL_FUNC)(void (*)(void))&name, arguments}
 static const R_CallMethodDef calls[] = {
-    CALL(tb_load, 1), CALL(tb_version, 0), CALL(tb_sheet_names, 1), CALL(tb_read, 5),
+    CALL(tb_load, 1),        CALL(tb_version, 0), CALL(tb_has_handles, 0),
+    CALL(tb_sheet_names, 1), CALL(tb_read, 7),    CALL(tb_open, 2),
+    CALL(tb_close, 1),       CALL(tb_is_open, 1), CALL(tb_clean_text, 3),
     {NULL, NULL, 0}};
 
 void R_init_tabulon(DllInfo* info) {

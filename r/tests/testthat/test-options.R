@@ -75,3 +75,9 @@ test_that("a sheet is chosen by name or by position", {
   expect_identical(read_sheet(path, 2L), read_sheet(path, "Année"))
   expect_identical(read_sheet(path), read_sheet(path, "Types"))
 })
+
+test_that("zero rows without a header give an empty frame", {
+  path <- fixture("types.xlsx")
+  expect_identical(dim(read_sheet(path, "Report", col_names = FALSE, n_max = 0)), c(0L, 0L))
+  expect_identical(names(read_sheet(path, "Année", n_max = 0)), c("k", "v"))
+})

@@ -34,3 +34,16 @@ test_that("a sheet without values gives an empty frame", {
   frame <- read_sheet(fixture("types.xlsx"), "Blank")
   expect_identical(dim(frame), c(0L, 0L))
 })
+
+test_that("durations, times of day and error cells get their own types", {
+  tabulon_library()
+  if (!tabulon:::has_handles()) skip("this tabulon.so predates cell kinds")
+  frame <- read_sheet(fixture("readxl.xlsx"), "Kinds")
+  expect_identical(frame$duration,
+                   structure(c(1.5, 0.5, 30, NA, NA) * 86400, class = "difftime", units = "secs"))
+  expect_identical(frame$clock, utc("1899-12-31 06:00", "1899-12-31 12:00", "1899-12-31 18:00",
+                                    NA, NA))
+  expect_identical(frame$errors, c("1", NA, NA, "text", "2"))
+  expect_identical(frame$text, c("x", "", "y z", "f", "TRUE"))
+  expect_identical(frame$flag_num, c("1", "0", NA, "2", "1"))
+})
