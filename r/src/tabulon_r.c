@@ -374,11 +374,12 @@ static double child_number(const struct ArrowSchema* s, const struct ArrowArray*
  * durations and times in seconds), text kinds 6 and 7, flag kind 1. */
 static SEXP union_cells(const struct ArrowSchema* s, const struct ArrowArray* a, int64_t start,
                         R_xlen_t n) {
-  if (s->n_children != 8 || a->n_children != 8 || a->n_buffers < 3 || a->buffers == NULL ||
-      (n > 0 && (a->buffers[1] == NULL || a->buffers[2] == NULL)))
+  /* A dense union has no validity buffer: type ids, then offsets. */
+  if (s->n_children != 8 || a->n_children != 8 || a->n_buffers < 2 || a->buffers == NULL ||
+      (n > 0 && (a->buffers[0] == NULL || a->buffers[1] == NULL)))
     Rf_error("tabulon.so gave a mixed column that is not the union of eight kinds");
-  const int8_t* ids = (const int8_t*)a->buffers[1] + start;
-  const int32_t* offsets = (const int32_t*)a->buffers[2] + start;
+  const int8_t* ids = (const int8_t*)a->buffers[0] + start;
+  const int32_t* offsets = (const int32_t*)a->buffers[1] + start;
   SEXP out = PROTECT(Rf_allocVector(VECSXP, 4));
   SEXP kind = Rf_allocVector(INTSXP, n);
   SET_VECTOR_ELT(out, 0, kind);
