@@ -130,11 +130,16 @@ namespace {
 std::mutex instanceMutex;
 SharedPool* current = nullptr;
 
-// The workers stop when the library is unloaded (or the process exits).
+// The workers stop when the library is unloaded (or the process exits),
+// and the pool goes with them: an unloaded library leaves nothing behind.
 struct Stopper {
   ~Stopper() {
     std::lock_guard lock(instanceMutex);
-    if (current != nullptr) current->stop();
+    if (current != nullptr) {
+      current->stop();
+      delete current;
+      current = nullptr;
+    }
   }
 } stopper;
 
