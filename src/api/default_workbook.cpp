@@ -60,14 +60,15 @@ const char* renderDefault(const char* sheetName, const TextOptions& options) {
     if (current == nullptr) throw Failure(TABULON_NO_WORKBOOK, "no workbook is open");
     if (sheetName == nullptr) throw Failure(TABULON_INVALID_ARGUMENT, "no sheet name given");
     SheetRows rows = extractRows(*current, SheetChoice{sheetName, 0}, hardwareThreads(), kBlockBytes, options);
-    out.resize(rows.textSize());
+    const std::size_t size = rows.textSize();
+    out.resize(size);
     rows.writeText(out.data());
     raiseMaximum(max_row, rows.maxRow);
     raiseMaximum(max_col, rows.maxColumn);
     if (!rows.slots.empty() || !rows.beyond.empty()) max_abs_col = rows.width;
-    retMT = std::move(rows.slots);
     // Said, not printed: a host may tell its user why a sheet came out empty.
-    if (std::string note = emptySheetNote(rows); !note.empty()) recordFailure(TABULON_OK, std::move(note));
+    if (std::string note = emptySheetNote(rows, size); !note.empty()) recordFailure(TABULON_OK, std::move(note));
+    retMT = std::move(rows.slots);
     return out.c_str();
   } catch (...) {
     recordCurrentException();

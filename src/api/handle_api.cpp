@@ -146,7 +146,7 @@ extern "C" char* tabulonReadText(TabulonWorkbook* workbook, const char* sheet_na
     text[size] = '\0';
     if (length != nullptr) *length = size;
     // A success that says why an empty text is empty, as lastError does.
-    report(status, TABULON_OK, emptySheetNote(rows).c_str());
+    report(status, TABULON_OK, emptySheetNote(rows, size).c_str());
     return text;
   } catch (...) {
     failed(status);

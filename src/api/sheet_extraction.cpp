@@ -288,8 +288,8 @@ std::string SheetRows::text() const {
   return text;
 }
 
-std::string emptySheetNote(const SheetRows& rows) {
-  if (rows.cellElements == 0 || rows.textSize() > 0) return {};
+std::string emptySheetNote(const SheetRows& rows, std::size_t textSize) {
+  if (rows.cellElements == 0 || textSize > 0) return {};
   return "its part holds " + std::to_string(rows.cellElements) +
          (rows.cellElements == 1 ? " cell element" : " cell elements") + ", none with a value the text can show";
 }

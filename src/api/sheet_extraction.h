@@ -60,7 +60,8 @@ struct SheetRows {
 
 // What a host is told of rows that came out empty although the part held
 // cell elements, none with a value the text can show; "" otherwise.
-std::string emptySheetNote(const SheetRows& rows);
+// textSize: the rows' textSize(), which the caller has worked out already.
+std::string emptySheetNote(const SheetRows& rows, std::size_t textSize);
 
 // Which sheet: by name when name is not null, else by 0-based position
 // among all sheets.

@@ -71,6 +71,10 @@ TEST(TextFlags, CellsThatShowNothingAreNoted) {
   book.sheets = {{"S", worksheet("A1", "")}};
   EXPECT_EQ(textOf(book, 0, &note), "");
   EXPECT_EQ(note, "");
+  // A sheet whose cells show is no occasion for a note.
+  book.sheets = {{"S", worksheet("A1:B1", "<row r=\"1\"><c r=\"A1\" s=\"1\"/><c r=\"B1\"><v>7</v></c></row>")}};
+  EXPECT_EQ(textOf(book, 0, &note), ";7;\n");
+  EXPECT_EQ(note, "");
 }
 
 }  // namespace
