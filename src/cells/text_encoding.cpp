@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <utility>
 
 #include "base/failure.h"
 #include "cells/xml_text.h"
@@ -51,6 +52,59 @@ std::string utf16Units(std::string_view text, bool little, std::size_t start) {
     }
   }
   if (at < text.size()) appendUtf8(out, kReplacement);
+  return out;
+}
+
+// Length of the well-formed UTF-8 sequence at text[at], or 0: no overlong
+// form, no surrogate, nothing past U+10FFFF (the rules of RFC 3629).
+std::size_t utf8SequenceAt(std::string_view text, std::size_t at) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[at + k]); };
+  const unsigned char lead = byte(0);
+  if (lead < 0x80) return 1;
+  std::size_t length;
+  unsigned char low = 0x80, high = 0xBF;  // bounds of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (at + length > text.size()) return 0;
+  if (byte(1) < low || byte(1) > high) return 0;
+  for (std::size_t k = 2; k < length; ++k)
+    if ((byte(k) & 0xC0) != 0x80) return 0;
+  return length;
+}
+
+// text with every byte that starts no well-formed sequence made U+FFFD.
+// The platform's converter copies UTF-8 "to UTF-8" without checking it
+// (five-byte forms pass), so its output is not trusted as it stands.
+std::string wellFormedUtf8(std::string text) {
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const std::size_t length = utf8SequenceAt(text, at);
+    if (length == 0) break;
+    at += length;
+  }
+  if (at == text.size()) return text;
+  std::string out(text, 0, at);
+  while (at < text.size()) {
+    const std::size_t length = utf8SequenceAt(text, at);
+    if (length == 0) {
+      appendUtf8(out, kReplacement);
+      ++at;
+    } else {
+      out.append(text, at, length);
+      at += length;
+    }
+  }
   return out;
 }
 
@@ -133,7 +187,7 @@ std::string namedToUtf8(std::string_view text, const std::string& name, std::str
     throw;
   }
   iconv_close(converter);
-  return out;
+  return wellFormedUtf8(std::move(out));
 }
 
 }  // namespace

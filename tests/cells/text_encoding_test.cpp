@@ -67,6 +67,12 @@ TEST(PartEncoding, TranscodedToUtf8) {
   EXPECT_EQ(partToUtf8(cp, "p"), "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\xE2\x82\xAC\xEF\xBF\xBD!");
   const std::string plain = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>" + body;
   EXPECT_EQ(partToUtf8(plain, "p"), plain);
+  // Another spelling of UTF-8 goes through the converter, which copies
+  // what is no UTF-8 at all (a five-byte form, an encoded surrogate, a
+  // cut sequence); each such byte becomes U+FFFD.
+  const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-?8\"?>";
+  EXPECT_EQ(partToUtf8(head + "a\xFB\xAD" "b\xED\xA0\x80" "c\xC3\xA9\xE2\x82", "p"),
+            head + "a\xEF\xBF\xBD\xEF\xBF\xBD" "b\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD" "c\xC3\xA9\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
 TEST(PartEncoding, AnUnknownEncodingIsNamed) {
