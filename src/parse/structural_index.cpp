@@ -155,8 +155,14 @@ void Index::fill(std::size_t index) {
   first_ = index;
   const std::size_t begin = index << 6;
   const std::size_t bytes = std::min(size_ - begin, kWindowChunks * 64);
-  classify(path_, base_ + begin, bytes, window_);
+  ChunkMasks masks[kWindowChunks];
+  classify(path_, base_ + begin, bytes, masks);
   filled_ = (bytes + 63) / 64;
+  for (std::size_t i = 0; i < filled_; ++i) {
+    lt_[i] = masks[i].lt;
+    quoteOrLt_[i] = masks[i].lt | masks[i].quote;
+    edit_[i] = masks[i].edit;
+  }
 }
 
 }  // namespace tabulon::structural

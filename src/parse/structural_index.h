@@ -10,6 +10,7 @@
 // back to the best one below it. Every path gives the same bits.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -43,50 +44,62 @@ void classify(Path path, const char* text, std::size_t size, ChunkMasks* out);
 // A forward reader over [begin, end) that works out the masks of a window of
 // chunks when first asked about it. Asking about an earlier position than
 // the window (a row read again) works the window out again there.
+//
+// Most of the row reader's questions are answered within a few bytes (the
+// next tag follows at once, a reference is two or three letters long), where
+// testing the bytes beats looking the masks up; the index answers the rest.
 class Index {
  public:
   Index(const char* begin, const char* end, Path path = chosen())
-      : base_(begin), size_(static_cast<std::size_t>(end - begin)), path_(path) {}
+      : base_(begin), end_(end), size_(static_cast<std::size_t>(end - begin)), path_(path) {}
 
-  const char* end() const { return base_ + size_; }
+  const char* end() const { return end_; }
 
   // The first '<' at or after p, or end().
-  const char* nextLt(const char* p) { return next(p, &ChunkMasks::lt); }
+  const char* nextLt(const char* p) {
+    if (p < end_ && *p == '<') return p;
+    return next(p, lt_);
+  }
   // The first '"' or '<' at or after p, or end().
-  const char* nextQuoteOrLt(const char* p) { return next(p, nullptr); }
+  const char* nextQuoteOrLt(const char* p) {
+    for (const char* stop = p + std::min<std::size_t>(8, static_cast<std::size_t>(end_ - p)); p < stop; ++p)
+      if (*p == '"' || *p == '<') return p;
+    return next(p, quoteOrLt_);
+  }
   // True when [p, q) holds '&', ';' or a carriage return.
   bool holdsEdit(const char* p, const char* q);
 
  private:
   static constexpr std::size_t kWindowChunks = 64;
 
-  const ChunkMasks& chunk(std::size_t index) {
+  // The window position of chunk index, working the window out when needed.
+  std::size_t slot(std::size_t index) {
     if (index - first_ >= filled_) fill(index);
-    return window_[index - first_];
+    return index - first_;
   }
   void fill(std::size_t index);
 
-  // The first byte at or after p whose bit is set in member (both '"' and
-  // '<' when member is null).
-  const char* next(const char* p, std::uint64_t ChunkMasks::*member) {
+  // The first byte at or after p whose bit is set in masks.
+  const char* next(const char* p, const std::uint64_t* masks) {
     std::size_t at = static_cast<std::size_t>(p - base_);
     while (at < size_) {
       const std::size_t index = at >> 6;
-      const ChunkMasks& masks = chunk(index);
-      std::uint64_t bits = member ? masks.*member : masks.lt | masks.quote;
-      bits &= ~std::uint64_t{0} << (at & 63);
+      const std::uint64_t bits = masks[slot(index)] & (~std::uint64_t{0} << (at & 63));
       if (bits != 0) return base_ + (index << 6) + static_cast<std::size_t>(__builtin_ctzll(bits));
       at = (index + 1) << 6;
     }
-    return end();
+    return end_;
   }
 
   const char* base_;
+  const char* end_;
   std::size_t size_;
   Path path_;
-  std::size_t first_ = 0;   // chunk number of window_[0]
-  std::size_t filled_ = 0;  // chunks of window_ worked out
-  ChunkMasks window_[kWindowChunks];
+  std::size_t first_ = 0;   // chunk number of the window's first slot
+  std::size_t filled_ = 0;  // slots of the window worked out
+  std::uint64_t lt_[kWindowChunks];
+  std::uint64_t quoteOrLt_[kWindowChunks];
+  std::uint64_t edit_[kWindowChunks];
 };
 
 inline bool Index::holdsEdit(const char* p, const char* q) {
@@ -94,7 +107,7 @@ inline bool Index::holdsEdit(const char* p, const char* q) {
   const std::size_t stop = static_cast<std::size_t>(q - base_);
   while (at < stop) {
     const std::size_t index = at >> 6;
-    std::uint64_t bits = chunk(index).edit & (~std::uint64_t{0} << (at & 63));
+    std::uint64_t bits = edit_[slot(index)] & (~std::uint64_t{0} << (at & 63));
     const std::size_t chunkEnd = (index + 1) << 6;
     if (stop < chunkEnd) bits &= (std::uint64_t{1} << (stop & 63)) - 1;
     if (bits != 0) return true;
