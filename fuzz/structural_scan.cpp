@@ -54,7 +54,6 @@ struct Recorder {
 
 bool inClass(char c, std::uint64_t ChunkMasks::*member) {
   if (member == &ChunkMasks::lt) return c == '<';
-  if (member == &ChunkMasks::quote) return c == '"';
   return c == '&' || c == ';' || c == '\r';
 }
 
@@ -72,13 +71,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const char* end = begin + text.size();
   const std::size_t chunks = (text.size() + 63) / 64;
 
-  // The plain answers: the next '<', the next '"' or '<', from every
-  // position, and the count of edit bytes before every position.
-  std::vector<std::size_t> nextLt(text.size() + 1, text.size()), nextQuoteOrLt(text.size() + 1, text.size());
+  // The plain answers: the next '<' from every position, and the count of edit bytes before every position.
+  std::vector<std::size_t> nextLt(text.size() + 1, text.size());
   std::vector<std::size_t> edits(text.size() + 1, 0);
   for (std::size_t i = text.size(); i-- > 0;) {
     nextLt[i] = text[i] == '<' ? i : nextLt[i + 1];
-    nextQuoteOrLt[i] = text[i] == '<' || text[i] == '"' ? i : nextQuoteOrLt[i + 1];
   }
   for (std::size_t i = 0; i < text.size(); ++i) edits[i + 1] = edits[i] + (inClass(text[i], &ChunkMasks::edit) ? 1 : 0);
 
@@ -92,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     structural::classify(path, begin, text.size(), masks.data());
     for (std::size_t i = 0; i < chunks * 64; ++i) {
       const char c = i < text.size() ? text[i] : '\0';
-      for (auto member : {&ChunkMasks::lt, &ChunkMasks::quote, &ChunkMasks::edit})
+      for (auto member : {&ChunkMasks::lt, &ChunkMasks::edit})
         require(((masks[i / 64].*member >> (i % 64)) & 1) == (inClass(c, member) ? 1u : 0u), "a mask bit wrong");
     }
 
@@ -105,7 +102,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       for (std::size_t at : {from, text.size() - from}) {
         const char* p = begin + at;
         require(index.nextLt(p) == begin + nextLt[at], "nextLt differs from a plain search");
-        require(index.nextQuoteOrLt(p) == begin + nextQuoteOrLt[at], "nextQuoteOrLt differs from a plain search");
+        bool edited = false;
+        require(index.valueEnd(p, edited) == begin + nextLt[at] && edited == (edits[nextLt[at]] > edits[at]),
+                "valueEnd differs from a plain search");
         const std::size_t to = std::min(text.size(), at + span);
         require(index.holdsEdit(p, begin + to) == (edits[to] > edits[at]), "holdsEdit differs from a plain search");
       }

@@ -79,13 +79,9 @@ inline void keepAttribute(std::string_view name, std::string_view value, RawTag&
 // cutter sees starts a tag here too and the rows do not depend on where
 // the text was cut.
 inline const char* readAttributes(structural::Index& index, const char* p, RawTag& tag) {
-  const char* end = index.end();
   lexer::TagClose close;
   const char* after = lexer::walkAttributes(
-      p, end, close, [&tag](std::string_view name, std::string_view value) { keepAttribute(name, value, tag); },
-      [&index, end](const char* from, char quote) {
-        return quote == '"' ? index.nextQuoteOrLt(from) : lexer::quotedValueEnd(from, end, quote);
-      });
+      p, index.end(), close, [&tag](std::string_view name, std::string_view value) { keepAttribute(name, value, tag); });
   tag.selfClosing = close.selfClosing;
   return after;
 }
@@ -218,11 +214,12 @@ inline const char* readCell(structural::Index& index, const RawTag& tag, const c
   // The usual form, "<v>text</v></c>", without the general tag reader.
   if (end - p >= 3 && p[0] == '<' && p[1] == 'v' && p[2] == '>') {
     const char* v = p + 3;
-    const char* q = index.nextLt(v);
+    bool edited = false;
+    const char* q = index.valueEnd(v, edited);
     if (end - q >= 8 && std::memcmp(q, "</v></c>", 8) == 0) {
       cell.value = std::string_view(v, static_cast<std::size_t>(q - v));
       cell.hasValue = true;
-      cell.valueEdited = index.holdsEdit(v, q);
+      cell.valueEdited = edited;
       return q + 8;
     }
   }
@@ -241,9 +238,8 @@ inline const char* readCell(structural::Index& index, const RawTag& tag, const c
     p = inner.end;
     if (inner.closing || inner.selfClosing) continue;
     if (inner.name == Name::V) {
-      const char* valueEnd = index.nextLt(p);
+      const char* valueEnd = index.valueEnd(p, cell.valueEdited);
       cell.value = std::string_view(p, static_cast<std::size_t>(valueEnd - p));
-      cell.valueEdited = index.holdsEdit(p, valueEnd);
       cell.hasValue = true;
       p = valueEnd;
     } else if (inner.name == Name::Is) {

@@ -20,7 +20,6 @@ void classifyScalar(const char* text, std::size_t chunks, ChunkMasks* out) {
       const std::uint64_t bit = std::uint64_t{1} << i;
       switch (text[i]) {
         case '<': masks.lt |= bit; break;
-        case '"': masks.quote |= bit; break;
         case '&':
         case ';':
         case '\r': masks.edit |= bit; break;
@@ -35,7 +34,6 @@ void classifyScalar(const char* text, std::size_t chunks, ChunkMasks* out) {
 
 void classifySse2(const char* text, std::size_t chunks, ChunkMasks* out) {
   const __m128i lt = _mm_set1_epi8('<');
-  const __m128i quote = _mm_set1_epi8('"');
   const __m128i amp = _mm_set1_epi8('&');
   const __m128i semicolon = _mm_set1_epi8(';');
   const __m128i cr = _mm_set1_epi8('\r');
@@ -47,7 +45,6 @@ void classifySse2(const char* text, std::size_t chunks, ChunkMasks* out) {
         return static_cast<std::uint64_t>(static_cast<std::uint16_t>(_mm_movemask_epi8(m))) << (16 * k);
       };
       masks.lt |= bits(_mm_cmpeq_epi8(v, lt));
-      masks.quote |= bits(_mm_cmpeq_epi8(v, quote));
       masks.edit |= bits(_mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, amp), _mm_cmpeq_epi8(v, semicolon)),
                                       _mm_cmpeq_epi8(v, cr)));
     }
@@ -57,7 +54,6 @@ void classifySse2(const char* text, std::size_t chunks, ChunkMasks* out) {
 
 __attribute__((target("avx2"))) void classifyAvx2(const char* text, std::size_t chunks, ChunkMasks* out) {
   const __m256i lt = _mm256_set1_epi8('<');
-  const __m256i quote = _mm256_set1_epi8('"');
   const __m256i amp = _mm256_set1_epi8('&');
   const __m256i semicolon = _mm256_set1_epi8(';');
   const __m256i cr = _mm256_set1_epi8('\r');
@@ -70,8 +66,6 @@ __attribute__((target("avx2"))) void classifyAvx2(const char* text, std::size_t 
                                            _mm256_cmpeq_epi8(v, cr));
       const unsigned shift = 32 * k;
       masks.lt |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, lt)))) << shift;
-      masks.quote |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, quote))))
-                     << shift;
       masks.edit |= static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(edit))) << shift;
     }
     out[c] = masks;
@@ -160,7 +154,6 @@ void Index::fill(std::size_t index) {
   filled_ = (bytes + 63) / 64;
   for (std::size_t i = 0; i < filled_; ++i) {
     lt_[i] = masks[i].lt;
-    quoteOrLt_[i] = masks[i].lt | masks[i].quote;
     edit_[i] = masks[i].edit;
   }
 }

@@ -1,7 +1,9 @@
 // The structural index of worksheet text: for every 64 bytes, one bit per
-// byte that the row reader stops at ('<', '"') or that makes a value need
-// editing ('&', ';', carriage return). The row reader asks it for the next
-// such byte instead of testing the bytes one by one.
+// byte that the row reader stops at ('<') or that makes a value need editing
+// ('&', ';', carriage return). The row reader asks it where the next tag
+// starts and whether a value needs editing instead of testing the bytes one
+// by one. Quotes are not indexed: attribute values in sheets are a few
+// bytes long, where testing them costs less than a look at the masks.
 //
 // The masks are worked out by one of three equal paths: plain C++ (every
 // machine), SSE2 (every x86-64) and AVX2 (chosen at run time when the
@@ -10,7 +12,6 @@
 // back to the best one below it. Every path gives the same bits.
 #pragma once
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -22,7 +23,6 @@ enum class Path : std::uint8_t { Scalar, Sse2, Avx2 };
 // The masks of one 64-byte chunk: bit i stands for byte i of the chunk.
 struct ChunkMasks {
   std::uint64_t lt = 0;     // '<'
-  std::uint64_t quote = 0;  // '"'
   std::uint64_t edit = 0;   // '&', ';', '\r'
 };
 
@@ -45,9 +45,8 @@ void classify(Path path, const char* text, std::size_t size, ChunkMasks* out);
 // chunks when first asked about it. Asking about an earlier position than
 // the window (a row read again) works the window out again there.
 //
-// Most of the row reader's questions are answered within a few bytes (the
-// next tag follows at once, a reference is two or three letters long), where
-// testing the bytes beats looking the masks up; the index answers the rest.
+// The next tag mostly follows at once: that byte is tested before the masks
+// are looked up.
 class Index {
  public:
   Index(const char* begin, const char* end, Path path = chosen())
@@ -60,14 +59,28 @@ class Index {
     if (p < end_ && *p == '<') return p;
     return next(p, lt_);
   }
-  // The first '"' or '<' at or after p, or end().
-  const char* nextQuoteOrLt(const char* p) {
-    for (const char* stop = p + std::min<std::size_t>(8, static_cast<std::size_t>(end_ - p)); p < stop; ++p)
-      if (*p == '"' || *p == '<') return p;
-    return next(p, quoteOrLt_);
-  }
   // True when [p, q) holds '&', ';' or a carriage return.
   bool holdsEdit(const char* p, const char* q);
+  // The first '<' at or after p, or end(), and in edited whether the bytes
+  // before it hold '&', ';' or a carriage return: a cell value's end and
+  // whether it needs editing, from one look at the masks when it ends in
+  // the chunk it starts in.
+  const char* valueEnd(const char* p, bool& edited) {
+    const std::size_t at = static_cast<std::size_t>(p - base_);
+    if (at < size_) {
+      const std::size_t s = slot(at >> 6);
+      const unsigned offset = at & 63;
+      const std::uint64_t bits = lt_[s] >> offset;
+      if (bits != 0) {
+        const unsigned length = static_cast<unsigned>(__builtin_ctzll(bits));
+        edited = ((edit_[s] >> offset) & ((std::uint64_t{1} << length) - 1)) != 0;
+        return p + length;
+      }
+    }
+    const char* q = nextLt(p);
+    edited = holdsEdit(p, q);
+    return q;
+  }
 
  private:
   static constexpr std::size_t kWindowChunks = 64;
@@ -98,7 +111,6 @@ class Index {
   std::size_t first_ = 0;   // chunk number of the window's first slot
   std::size_t filled_ = 0;  // slots of the window worked out
   std::uint64_t lt_[kWindowChunks];
-  std::uint64_t quoteOrLt_[kWindowChunks];
   std::uint64_t edit_[kWindowChunks];
 };
 

@@ -104,9 +104,7 @@ inline const char* endTagStop(const char* p, const char* end) {
 // Walks the attributes of a start tag from p, just past its name, to the
 // tag's end, calling keep(name, value) for each "name=value" (either quote,
 // or none; white space around '='); a bare word or a stray quoted text
-// carries no value. quoteEnd(p, quote) must answer as quotedValueEnd(p,
-// end, quote) does: it lets a reader with an index of quotes find them
-// faster. Returns the position just past the tag's '>' (selfClosing set
+// carries no value. Returns the position just past the tag's '>' (selfClosing set
 // for "/>"), the '<' before which a damaged tag ends (damaged set), or
 // nullptr when the text ends first (an attribute cut off by the end is
 // still kept).
@@ -116,14 +114,14 @@ struct TagClose {
 };
 
 // Inlined into each reader: it runs once per tag of a sheet's rows.
-template <class Keep, class QuoteEnd>
-[[gnu::always_inline]] inline const char* walkAttributes(const char* p, const char* end, TagClose& close, Keep&& keep, QuoteEnd&& quoteEnd) {
+template <class Keep>
+[[gnu::always_inline]] inline const char* walkAttributes(const char* p, const char* end, TagClose& close, Keep&& keep) {
   for (;;) {
     // The usual form, ' x="value"', for one-letter names.
     while (end - p >= 4 && p[0] == ' ' && p[2] == '=' && p[3] == '"' &&
            !(classOf(p[1]) & (kNameStop | kLt | kQuote))) {
       const char* v = p + 4;
-      const char* q = quoteEnd(v, '"');
+      const char* q = quotedValueEnd(v, end, '"');
       keep(std::string_view(p + 1, 1), std::string_view(v, static_cast<std::size_t>(q - v)));
       if (q >= end) return nullptr;
       if (*q == '<') return close.damaged = true, q;
@@ -164,7 +162,7 @@ template <class Keep, class QuoteEnd>
     const char quote = *p;
     if (classOf(quote) & kQuote) {
       const char* v = p + 1;
-      p = quoteEnd(v, quote);
+      p = quotedValueEnd(v, end, quote);
       keep(nameText, std::string_view(v, static_cast<std::size_t>(p - v)));
       if (p >= end) return nullptr;
       if (*p == '<') return close.damaged = true, p;
@@ -175,12 +173,6 @@ template <class Keep, class QuoteEnd>
       keep(nameText, std::string_view(v, static_cast<std::size_t>(p - v)));
     }
   }
-}
-
-template <class Keep>
-const char* walkAttributes(const char* p, const char* end, TagClose& close, Keep&& keep) {
-  return walkAttributes(p, end, close, keep,
-                        [end](const char* from, char quote) { return quotedValueEnd(from, end, quote); });
 }
 
 // What a '<' opens.
