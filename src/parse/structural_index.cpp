@@ -1,6 +1,7 @@
 #include "parse/structural_index.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 
@@ -13,18 +14,32 @@ namespace tabulon::structural {
 
 namespace {
 
+// Eight bytes at a time in a plain 64-bit word, for machines without the
+// vector units below: the high bit of each byte of zeroBytes(y) is set when
+// that byte of y is 0 (exactly: no carry crosses a byte), and packed()
+// gathers those bits into the low eight, byte i to bit i.
+constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+constexpr std::uint64_t kLow7 = 0x7f7f7f7f7f7f7f7full;
+constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+
+inline std::uint64_t zeroBytes(std::uint64_t y) { return ~(((y & kLow7) + kLow7) | y) & kHigh; }
+inline std::uint64_t equalTo(std::uint64_t x, unsigned char c) { return zeroBytes(x ^ (kOnes * c)); }
+inline std::uint64_t packed(std::uint64_t highBits) { return ((highBits >> 7) * 0x0102040810204080ull) >> 56; }
+
+inline std::uint64_t loadWord(const char* p) {
+  std::uint64_t x;
+  std::memcpy(&x, p, sizeof x);
+  if constexpr (std::endian::native == std::endian::big) x = __builtin_bswap64(x);
+  return x;
+}
+
 void classifyScalar(const char* text, std::size_t chunks, ChunkMasks* out) {
   for (std::size_t c = 0; c < chunks; ++c, text += 64) {
     ChunkMasks masks;
-    for (unsigned i = 0; i < 64; ++i) {
-      const std::uint64_t bit = std::uint64_t{1} << i;
-      switch (text[i]) {
-        case '<': masks.lt |= bit; break;
-        case '&':
-        case ';':
-        case '\r': masks.edit |= bit; break;
-        default: break;
-      }
+    for (unsigned k = 0; k < 8; ++k) {
+      const std::uint64_t x = loadWord(text + 8 * k);
+      masks.lt |= packed(equalTo(x, '<')) << (8 * k);
+      masks.edit |= packed(equalTo(x, '&') | equalTo(x, ';') | equalTo(x, '\r')) << (8 * k);
     }
     out[c] = masks;
   }
