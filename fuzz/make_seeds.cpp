@@ -226,6 +226,13 @@ void rowSeeds() {
       "<row><c><v>3</v></c></row><row r=\"1\"/><row r=\"2000000\"><c><v>far</v></c></row>"
       "<row r=\"3\"><c r=\"B3\"><v>4</v></c><c r=\"C3\"><v>5</v></c></row>"
       "<row r=\"2000000\"><c r=\"B2000000\"><v>away</v></c></row>"));
+  // An even first byte reads the text once, an odd one repeated past the
+  // index's windows.
+  put("structural_scan", "sample", "<" + worksheet("A1:D6", sampleRows()));
+  put("structural_scan", "repeated", "\x01" + sampleRows());
+  put("structural_scan", "quotes-and-edits",
+      "\x01<row r=\"1\"><c r=\"A1\" t='s' s=\"1\"><v>a&amp;b;c\r</v></c><c r=\"B1\" t=\"inlineStr\">"
+      "<is><t>x\"y</t></is></c><c r=\"C1\" x=\"<\"><v>1</v></c><!-- <row> --><![CDATA[</row>]]></row>");
   put("sheet_render", "comment-after-rows", tableHeader(true, 1, 1, 1, 1) +
       worksheet("A1", "<row r=\"1\"><c r=\"A1\" s=\"0\"><v>1</v></c></row><!-- tail -->"));
 }

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include "cells/xml_text.h"
+
 namespace tabulon {
 namespace {
 
@@ -140,8 +142,7 @@ std::optional<Failure> recognizeNonZip(const ByteReader& read, std::uint64_t siz
   if (h.starts_with("\x1F\x8B")) return notASpreadsheet("a gzip-compressed file");
   std::string_view text = h;
   if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
-  while (!text.empty() && (text[0] == ' ' || text[0] == '\t' || text[0] == '\r' || text[0] == '\n'))
-    text.remove_prefix(1);
+  while (!text.empty() && isXmlSpace(text[0])) text.remove_prefix(1);
   if (text.starts_with("<?xml") && h.find("urn:schemas-microsoft-com:office:spreadsheet") != std::string_view::npos)
     return notASpreadsheet("an XML spreadsheet of the 2003 format; save it as .xlsx first");
   if (startsWithNoCase(text, "<!doctype html") || startsWithNoCase(text, "<html") ||

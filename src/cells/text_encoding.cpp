@@ -123,8 +123,7 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
 // start of head (after a UTF-8 mark and white space); "" when none.
 std::string_view declaredEncoding(std::string_view head) {
   if (head.starts_with("\xEF\xBB\xBF")) head.remove_prefix(3);
-  while (!head.empty() && (head[0] == ' ' || head[0] == '\t' || head[0] == '\r' || head[0] == '\n'))
-    head.remove_prefix(1);
+  while (!head.empty() && isXmlSpace(head[0])) head.remove_prefix(1);
   if (!head.starts_with("<?xml")) return {};
   const std::size_t close = head.find("?>");
   std::string_view declaration = head.substr(0, close == std::string_view::npos ? 512 : close);

@@ -8,7 +8,7 @@
 namespace tabulon {
 
 // XML white space: blank, tab, line feed, carriage return.
-inline bool isXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+constexpr bool isXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 // s without the XML white space at either end.
 inline std::string_view trimXmlSpace(std::string_view s) {

@@ -80,7 +80,7 @@ void resolveCell(const CellInput& cell, const SheetContext& context, const std::
     }
   }
   resolved.text = value;
-  resolved.edit = (cell.valueClasses & rowscan::kEdit) != 0;
+  resolved.edit = cell.valueEdited;
   const bool stringResult = type == "str";
   if (resolved.edit || (stringResult && value.find("_x") != std::string_view::npos)) {
     if (value.find_first_of("&\r_") != std::string_view::npos) {

@@ -36,21 +36,6 @@ std::size_t firstRowEndTag(std::string_view text, std::size_t from) {
   return std::string_view::npos;
 }
 
-// True when a comment, CDATA section, declaration or processing
-// instruction may start in text[start, end).
-bool mayHoldMarkup(std::string_view text, std::size_t start, std::size_t end) {
-  for (char mark : {'!', '?'}) {
-    for (std::size_t pos = start; pos < end;) {
-      const void* hit = std::memchr(text.data() + pos, mark, end - pos);
-      if (hit == nullptr) break;
-      std::size_t at = static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
-      if (at > start && text[at - 1] == '<') return true;
-      pos = at + 1;
-    }
-  }
-  return false;
-}
-
 // The first row end at or after from, scanning from start and stepping over
 // comments, CDATA sections, declarations and processing instructions.
 std::size_t rowEndOutsideMarkup(std::string_view text, std::size_t start, std::size_t from) {
@@ -78,7 +63,8 @@ std::size_t rowEndOutsideMarkup(std::string_view text, std::size_t start, std::s
 
 std::size_t afterRowEnd(std::string_view text, std::size_t start, std::size_t from) {
   std::size_t found = firstRowEndTag(text, from);
-  if (found == std::string_view::npos || !mayHoldMarkup(text, start, found)) return found;
+  if (found == std::string_view::npos || !lexer::holdsSpecialMarkup(text.data() + start, text.data() + found))
+    return found;
   return rowEndOutsideMarkup(text, start, from);
 }
 

@@ -13,20 +13,12 @@
 #include <string_view>
 
 #include "cells/xml_text.h"
+#include "parse/structural_index.h"
 #include "parse/xml_lexer.h"
 
 namespace tabulon::rowscan {
 
-using lexer::classOf;
-using lexer::findLt;
-using lexer::findText;
 using lexer::isSpace;
-using lexer::kEdit;
-using lexer::kGt;
-using lexer::kLt;
-using lexer::kNameStop;
-using lexer::kQuote;
-using lexer::kSpace;
 
 // True when text holds a ';' or a carriage return. Two library scans beat
 // a search for either character, which tests every byte against the set.
@@ -52,8 +44,6 @@ inline Name classify(const char* name, std::size_t length) {
 }
 
 // A tag as the row scanner sees it, with the three attributes it reads.
-// The scanner is written out here rather than shared with the part
-// scanners because it runs once per tag of the largest part of a workbook.
 struct RawTag {
   const char* begin = nullptr;  // '<'
   const char* end = nullptr;    // just past '>'
@@ -64,14 +54,9 @@ struct RawTag {
   std::string_view r, s, t;     // attributes named exactly r, s and t
 };
 
-// Reads the attributes from p up to the tag's '>', keeping r, s and t
-// (whole names: "xr:r" or "spans" never match). Returns the position just
-// past '>', or nullptr when the text ends first. A '<' cannot stand inside a
-// tag: a damaged tag ends just before it, so that every '<' the block
-// cutter sees starts a tag here too and the rows do not depend on where
-// the text was cut.
-inline void keepAttribute(char name, std::string_view value, RawTag& tag) {
-  switch (name) {
+inline void keepAttribute(std::string_view name, std::string_view value, RawTag& tag) {
+  if (name.size() != 1) return;
+  switch (name[0]) {
     case 'r':
       if (!tag.hasR) {
         tag.r = value;
@@ -87,76 +72,27 @@ inline void keepAttribute(char name, std::string_view value, RawTag& tag) {
   }
 }
 
-inline const char* readAttributes(const char* p, const char* end, RawTag& tag) {
-  for (;;) {
-    // The usual form, ' x="value"', for one-letter names.
-    while (end - p >= 4 && p[0] == ' ' && p[2] == '=' && p[3] == '"' && !(classOf(p[1]) & kNameStop)) {
-      const char* v = p + 4;
-      const char* q = v;
-      while (q < end && *q != '"' && *q != '<') ++q;
-      if (q >= end) return nullptr;
-      keepAttribute(p[1], std::string_view(v, static_cast<std::size_t>(q - v)), tag);
-      if (*q == '<') return q;
-      p = q + 1;
-    }
-    while (p < end && (classOf(*p) & kSpace)) ++p;
-    if (p >= end) return nullptr;
-    char c = *p;
-    if (c == '>') return p + 1;
-    if (c == '<') return p;
-    if (c == '/') {
-      if (p + 1 < end && p[1] == '>') {
-        tag.selfClosing = true;
-        return p + 2;
-      }
-      ++p;
-      continue;
-    }
-    if (classOf(c) & kQuote) {
-      // A stray quoted text; skip it whole, since it may hold '>'.
-      ++p;
-      while (p < end && *p != c && *p != '<') ++p;
-      if (p >= end) return nullptr;
-      if (*p == '<') return p;
-      ++p;
-      continue;
-    }
-    const char* name = p;
-    while (p < end && !(classOf(*p) & (kNameStop | kLt))) ++p;
-    std::size_t nameLength = static_cast<std::size_t>(p - name);
-    while (p < end && (classOf(*p) & kSpace)) ++p;
-    if (p >= end) return nullptr;
-    if (*p != '=') continue;  // a bare word; the next name starts here
-    ++p;
-    while (p < end && (classOf(*p) & kSpace)) ++p;
-    if (p >= end) return nullptr;
-    std::string_view value;
-    char quote = *p;
-    if (classOf(quote) & kQuote) {
-      const char* v = ++p;
-      while (p < end && *p != quote && *p != '<') ++p;
-      if (p >= end) return nullptr;
-      value = std::string_view(v, static_cast<std::size_t>(p - v));
-      if (*p == '<') {
-        if (nameLength == 1) keepAttribute(*name, value, tag);
-        return p;
-      }
-      ++p;
-    } else {
-      const char* v = p;
-      while (p < end && !(classOf(*p) & (kSpace | kGt | kLt))) ++p;
-      value = std::string_view(v, static_cast<std::size_t>(p - v));
-    }
-    if (nameLength == 1) keepAttribute(*name, value, tag);
-  }
+// Reads the attributes from p up to the tag's '>', keeping r, s and t
+// (whole names: "xr:r" or "spans" never match). Returns the position just
+// past '>', or nullptr when the text ends first. A '<' cannot stand inside a
+// tag: a damaged tag ends just before it, so that every '<' the block
+// cutter sees starts a tag here too and the rows do not depend on where
+// the text was cut.
+inline const char* readAttributes(structural::Index& index, const char* p, RawTag& tag) {
+  lexer::TagClose close;
+  const char* after = lexer::walkAttributes(
+      p, index.end(), close, [&tag](std::string_view name, std::string_view value) { keepAttribute(name, value, tag); });
+  tag.selfClosing = close.selfClosing;
+  return after;
 }
 
 // The next element tag at or after p, skipping comments, processing
 // instructions, CDATA sections and declarations. False when the text ends
 // before a complete tag.
-inline bool readTag(const char* p, const char* end, RawTag& tag) {
+inline bool readTag(structural::Index& index, const char* p, RawTag& tag) {
+  const char* end = index.end();
   for (;;) {
-    p = findLt(p, end);
+    p = index.nextLt(p);
     if (end - p < 2) return false;
     if (lexer::opensSpecialMarkup(p, end)) {
       p = lexer::afterSpecialMarkup(p, end);
@@ -183,7 +119,7 @@ inline bool readTag(const char* p, const char* end, RawTag& tag) {
       p = q;
       continue;
     }
-    tag.end = readAttributes(q, end, tag);
+    tag.end = readAttributes(index, q, tag);
     return tag.end != nullptr;
   }
 }
@@ -259,37 +195,37 @@ struct CellInput {
   std::string_view inlineContent;  // between <is> and </is>
   bool hasValue = false;
   bool hasInline = false;
-  std::uint8_t valueClasses = 0;  // byte classes seen in value
+  bool valueEdited = false;  // value holds '&', ';' or a carriage return
 };
 
 // Reads the content of the cell whose start tag is tag and whose content
 // starts at p; returns where the row scan goes on. cell.position must be
 // set by the caller.
-inline const char* readCell(const RawTag& tag, const char* p, const char* end, CellInput& cell) {
+inline const char* readCell(structural::Index& index, const RawTag& tag, const char* p, CellInput& cell) {
+  const char* end = index.end();
   cell.type = tag.t;
   cell.style = tag.s;
   cell.value = {};
   cell.inlineContent = {};
   cell.hasValue = cell.hasInline = false;
-  cell.valueClasses = 0;
+  cell.valueEdited = false;
   if (tag.selfClosing) return p;
 
   // The usual form, "<v>text</v></c>", without the general tag reader.
   if (end - p >= 3 && p[0] == '<' && p[1] == 'v' && p[2] == '>') {
     const char* v = p + 3;
-    const char* q = v;
-    std::uint8_t classes = 0;
-    while (q < end && *q != '<') classes |= classOf(*q++);
+    bool edited = false;
+    const char* q = index.valueEnd(v, edited);
     if (end - q >= 8 && std::memcmp(q, "</v></c>", 8) == 0) {
       cell.value = std::string_view(v, static_cast<std::size_t>(q - v));
       cell.hasValue = true;
-      cell.valueClasses = classes;
+      cell.valueEdited = edited;
       return q + 8;
     }
   }
 
   RawTag inner;
-  while (readTag(p, end, inner)) {
+  while (readTag(index, p, inner)) {
     if (inner.name == Name::C && inner.closing) {
       p = inner.end;
       break;
@@ -302,17 +238,15 @@ inline const char* readCell(const RawTag& tag, const char* p, const char* end, C
     p = inner.end;
     if (inner.closing || inner.selfClosing) continue;
     if (inner.name == Name::V) {
-      const char* valueEnd = findLt(p, end);
+      const char* valueEnd = index.valueEnd(p, cell.valueEdited);
       cell.value = std::string_view(p, static_cast<std::size_t>(valueEnd - p));
-      cell.valueClasses = 0;
-      for (char c : cell.value) cell.valueClasses |= classOf(c);
       cell.hasValue = true;
       p = valueEnd;
     } else if (inner.name == Name::Is) {
       const char* contentStart = p;
       const char* contentEnd = end;
       RawTag t;
-      while (readTag(p, end, t)) {
+      while (readTag(index, p, t)) {
         if (t.closing && t.name == Name::Is) {
           contentEnd = t.begin;
           p = t.end;
@@ -340,16 +274,18 @@ inline const char* readCell(const RawTag& tag, const char* p, const char* end, C
 //   out.finishRow()                  the row ended
 //   bool out.stopped() (optional)    after startRow: true ends the scan
 // Text outside row elements (the sheet's header and trailer) is ignored.
+// path chooses how the structural index is worked out; every path reads
+// the same rows.
 template <class Output>
-void scanRows(std::string_view block, Output& out) {
+void scanRows(std::string_view block, Output& out, structural::Path path = structural::chosen()) {
   const char* p = block.data();
-  const char* end = p + block.size();
+  structural::Index index(p, p + block.size(), path);
   bool inRow = false;
   const char* rowContent = nullptr;
   std::uint32_t previous = 0;  // position of the row's previous cell
   RawTag tag;
   CellInput cell;
-  while (readTag(p, end, tag)) {
+  while (readTag(index, p, tag)) {
     p = tag.end;
     if (tag.name == Name::Row) {
       if (inRow) out.finishRow();
@@ -373,7 +309,7 @@ void scanRows(std::string_view block, Output& out) {
                       : previous == UINT32_MAX        ? UINT32_MAX
                                                       : previous + 1;
       previous = cell.position;
-      p = readCell(tag, p, end, cell);
+      p = readCell(index, tag, p, cell);
       if ((cell.hasValue || cell.hasInline) && !out.cell(cell)) {
         p = rowContent;
         previous = 0;

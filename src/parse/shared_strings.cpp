@@ -4,13 +4,12 @@
 #include <cstring>
 
 #include "cells/xml_text.h"
+#include "parse/xml_lexer.h"
 #include "parse/xml_scan.h"
 
 namespace tabulon {
 
 namespace {
-
-constexpr std::size_t npos = std::string_view::npos;
 
 // Appends the character data raw, cut out of a run, decoded. A run normally
 // holds plain text; a CDATA section is taken literally and a comment dropped.
@@ -20,30 +19,22 @@ void appendCharacterData(std::string& out, std::string_view raw) {
     appendDecodedXml(out, raw);
     return;
   }
-  std::size_t pos = 0;
-  while (pos < raw.size()) {
-    std::size_t lt = raw.find('<', pos);
-    if (lt == npos) lt = raw.size();
-    appendDecodedXml(out, raw.substr(pos, lt - pos));
-    if (lt == raw.size()) return;
-    std::string_view rest = raw.substr(lt);
-    std::string_view closer;
-    std::size_t opener = 0;
-    if (rest.starts_with("<![CDATA[")) {
-      opener = 9;
-      closer = "]]>";
-    } else if (rest.starts_with("<!--")) {
-      opener = 4;
-      closer = "-->";
-    } else {
+  const char* p = raw.data();
+  const char* end = p + raw.size();
+  while (p < end) {
+    const char* lt = lexer::findLt(p, end);
+    appendDecodedXml(out, std::string_view(p, static_cast<std::size_t>(lt - p)));
+    if (lt == end) return;
+    const lexer::Markup kind = lexer::markupAt(lt, end);
+    if (kind != lexer::Markup::CData && kind != lexer::Markup::Comment) {
       out.push_back('<');  // stray markup of a damaged run stays as written
-      pos = lt + 1;
+      p = lt + 1;
       continue;
     }
-    std::size_t close = raw.find(closer, lt + opener);
-    if (close == npos) close = raw.size();
-    if (closer == "]]>") out.append(raw.substr(lt + opener, close - lt - opener));
-    pos = close == raw.size() ? close : close + closer.size();
+    const lexer::Special markup = lexer::readSpecialMarkup(lt, end);
+    if (kind == lexer::Markup::CData)
+      out.append(markup.content, static_cast<std::size_t>(markup.contentEnd - markup.content));
+    p = markup.after == nullptr ? end : markup.after;
   }
 }
 

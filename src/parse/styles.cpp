@@ -2,18 +2,17 @@
 
 #include <charconv>
 
+#include "cells/xml_text.h"
 #include "parse/xml_scan.h"
 
 namespace {
-
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 // The number format id of an xf element; 0, the format's default, when it is
 // missing or does not parse.
 int numberFormatId(std::string_view attributes) {
   std::string_view value;
   if (!tabulon::xml::attribute(attributes, "numFmtId", value)) return 0;
-  while (!value.empty() && isSpace(value.front())) value.remove_prefix(1);
+  while (!value.empty() && tabulon::isXmlSpace(value.front())) value.remove_prefix(1);
   int id = 0;
   std::from_chars(value.data(), value.data() + value.size(), id);
   return id;
