@@ -13,6 +13,7 @@
 #include "api/workbook_open.h"
 #include "api/workbook_state.h"
 #include "base/failure.h"
+#include "base/stage_probe.h"
 #include "tabulon.h"
 
 namespace tabulon {
@@ -63,12 +64,14 @@ const char* renderDefault(const char* sheetName, const TextOptions& options) {
     const std::size_t size = rows.textSize();
     out.resize(size);
     rows.writeText(out.data());
+    stageEnded("text written");
     raiseMaximum(max_row, rows.maxRow);
     raiseMaximum(max_col, rows.maxColumn);
     if (!rows.slots.empty() || !rows.beyond.empty()) max_abs_col = rows.width;
     // Said, not printed: a host may tell its user why a sheet came out empty.
     if (std::string note = emptySheetNote(rows, size); !note.empty()) recordFailure(TABULON_OK, std::move(note));
     retMT = std::move(rows.slots);
+    stageEnded("retMT");
     return out.c_str();
   } catch (...) {
     recordCurrentException();
@@ -168,6 +171,7 @@ extern "C" int readColumns(const char* sheetName, const TabulonReadOptions* opti
     const ColumnOptions chosen = columnOptionsOf(options);
     if (current == nullptr) throw Failure(TABULON_NO_WORKBOOK, "no workbook is open");
     exportColumns(extractColumns(*current, sheetName, chosen, hardwareThreads()), schema, array);
+    stageEnded("exported");
     return 0;
   } catch (...) {
     recordCurrentException();

@@ -11,6 +11,7 @@
 #include "api/read_options.h"
 #include "api/sheet_extraction.h"
 #include "base/failure.h"
+#include "base/stage_probe.h"
 #include "tabulon.h"
 
 namespace {
@@ -121,6 +122,7 @@ extern "C" int tabulonReadColumns(TabulonWorkbook* workbook, const char* sheet_n
     exportColumns(extractColumns(*lease.workbook().workbook, choice(sheet_name, sheet_index), chosen,
                                  hardwareThreads()),
                   schema, array);
+    stageEnded("exported");
     succeeded(status);
     return 0;
   } catch (...) {
@@ -144,6 +146,7 @@ extern "C" char* tabulonReadText(TabulonWorkbook* workbook, const char* sheet_na
                                                                   std::to_string(size) + " bytes");
     rows.writeText(text);
     text[size] = '\0';
+    stageEnded("text written");
     if (length != nullptr) *length = size;
     // A success that says why an empty text is empty, as lastError does.
     report(status, TABULON_OK, emptySheetNote(rows, size).c_str());

@@ -14,6 +14,7 @@
 #include "api/output_budget.h"
 #include "api/workbook.h"
 #include "base/failure.h"
+#include "base/stage_probe.h"
 #include "cells/column_map.h"
 #include "parse/row_parser.h"
 #include "parse/sheet_columns.h"
@@ -334,7 +335,10 @@ SheetColumns extractColumns(const Workbook& workbook, const SheetChoice& sheet, 
   ColumnSink sink(workbook, options, compressedBytes(*workbook.archive));
   if (!part.empty())
     streamRowBlocks(*workbook.archive, part, threads, blockBytes, sink);
-  return sink.assemble();
+  stageEnded("cells read");
+  SheetColumns columns = sink.assemble();
+  stageEnded("columns placed");
+  return columns;
 }
 
 SheetColumns readColumnsOf(const Workbook& workbook, std::string_view sheetXml, const ColumnOptions& options,
@@ -350,7 +354,10 @@ SheetRows extractRows(const Workbook& workbook, const SheetChoice& sheet, unsign
   if (part.empty()) return {};  // not a worksheet: no cells
   TextSink sink(workbook, options, compressedBytes(*workbook.archive));
   streamRowBlocks(*workbook.archive, part, threads, blockBytes, sink);
-  return sink.join();
+  stageEnded("rows read");
+  SheetRows rows = sink.join();
+  stageEnded("rows joined");
+  return rows;
 }
 
 std::string extractSheet(const Workbook* workbook, const char* sheetName, unsigned threads, std::size_t blockBytes,
