@@ -26,15 +26,14 @@ constexpr std::uint32_t kLastColumn = 16384;
 std::vector<std::vector<std::int64_t>> rowPositions(const std::vector<TypedBlock>& blocks) {
   std::vector<std::vector<std::int64_t>> positions(blocks.size());
   std::vector<std::int64_t> beyond;
-  std::int64_t previous = 0;
+  RowCounter counter;
   for (std::size_t b = 0; b < blocks.size(); ++b) {
     positions[b].reserve(blocks[b].rows.size());
     for (const RowHead& row : blocks[b].rows) {
-      const std::int64_t number = row.numbered ? row.number : previous + 1;
-      previous = number;
-      std::int64_t position = number < 0 || number > INT_MAX ? -1 : number;
-      if (position > kLastRow) beyond.push_back(position);
-      positions[b].push_back(position);
+      const std::int64_t number = counter.next(row);
+      const RowPlace place = placeOf(number);
+      if (place == RowPlace::Beyond) beyond.push_back(number);
+      positions[b].push_back(place == RowPlace::None ? -1 : number);
     }
   }
   if (!beyond.empty()) {

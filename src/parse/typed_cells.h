@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "parse/cell_value.h"
+#include "parse/row_numbers.h"
 
 namespace tabulon {
 
@@ -38,14 +39,7 @@ struct TypedCell {
   };
 };
 
-struct RowHead {
-  std::int32_t number = 0;  // as written in r; meaningless when !numbered
-  bool numbered = false;    // false: the previous row's number + 1
-};
-
-// Rows numbered beyond the format's last row come after every other row
-// when cells are placed; only damaged files have them.
-constexpr std::int64_t kLastSheetRow = 1048576;
+using RowHead = RowNumber;
 
 // Which cells a block reads, and how. Rows whose number the block knows
 // (written, or following a written one) are left unread outside
