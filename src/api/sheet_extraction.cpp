@@ -343,40 +343,58 @@ class TextStreamSink : public RowBlockSink {
   }
 };
 
-// The typed output of the sheet pipeline: each block's cells, placed into
-// columns at the end. Dates are read by every date format. A read that
+// The typed output of the sheet pipeline. Growing, each block's cells go
+// into columns as soon as the blocks before it are in, and the block is
+// given back to the workbook's stock; a sheet out of the usual order
+// (GrowingColumns) is then read again, keeping every block's cells to
+// place them at the end. Dates are read by every date format. A read that
 // wants rows up to some row tells the row jobs where to stop: known from
 // the options, or, when the skip counts from the first row holding a
 // value, as soon as the earliest blocks show where that row is.
 class ColumnSink : public RowBlockSink {
  public:
-  ColumnSink(const Workbook& workbook, const ColumnOptions& options, std::uint64_t sourceBytes)
+  ColumnSink(const Workbook& workbook, const ColumnOptions& options, std::uint64_t sourceBytes, bool grow)
       : context_(contextOf(workbook, true)),
         strings_(*workbook.strings),
         options_(options),
-        limit_(columnLimit(sourceBytes)) {
+        limit_(columnLimit(sourceBytes)),
+        stock_(*workbook.stock) {
     std::int64_t stop = INT64_MAX;
     selection_ = selectionFor(options, columnFlags_, stop);
     stopAfter_.store(stop, std::memory_order_relaxed);
     selection_.stopAfter = &stopAfter_;
     limited_ = options.maxRows >= 0 || options.lastRow > 0;
+    if (grow) grown_ = std::make_unique<GrowingColumns>(strings_, options_, limit_);
+  }
+
+  ~ColumnSink() override {
+    for (std::unique_ptr<TypedBlock>& block : blocks_) stock_.cells.give(std::move(block));
   }
 
   void begin(std::string_view) override {}
 
   void addBlock(std::size_t) override {
-    results_.add();
     std::lock_guard lock(mutex_);
+    blocks_.emplace_back();
     states_.emplace_back();
   }
 
   void read(std::size_t index, std::string_view block) override {
-    TypedBlock& result = results_.at(index);
-    const std::function<void()> firstCell = [&] { settle(index, result.firstCellRow, false); };
-    readTypedBlock(block, context_, selection_, result,
-                   stopDependsOnCells(options_) ? &firstCell : nullptr);
-    if (result.stopped) stoppedBlock_.store(true, std::memory_order_relaxed);
-    if (stopDependsOnCells(options_)) settle(index, result.firstCellRow, true);
+    std::unique_ptr<TypedBlock> result = stock_.cells.take();
+    const std::function<void()> firstCell = [&] { settle(index, result->firstCellRow, false); };
+    readTypedBlock(block, context_, selection_, *result, stopDependsOnCells(options_) ? &firstCell : nullptr);
+    if (result->stopped) stoppedBlock_.store(true, std::memory_order_relaxed);
+    if (stopDependsOnCells(options_)) settle(index, result->firstCellRow, true);
+    std::lock_guard lock(mutex_);
+    blocks_[index] = std::move(result);
+    if (grown_ == nullptr) return;
+    // The blocks read so far that follow the placed ones, in order.
+    while (next_ < blocks_.size() && blocks_[next_] != nullptr) {
+      if (!unordered_ && !grown_->add(*blocks_[next_])) unordered_ = true;
+      if (grown_->ended()) stoppedBlock_.store(true, std::memory_order_relaxed);
+      stock_.cells.give(std::move(blocks_[next_]));
+      ++next_;
+    }
   }
 
   bool enough() const override { return stoppedBlock_.load(std::memory_order_relaxed); }
@@ -386,8 +404,14 @@ class ColumnSink : public RowBlockSink {
     return limited_ ? std::min<std::size_t>(usual, 64u << 10) : usual;
   }
 
+  // Growing: false when the sheet must be read again, keeping its blocks.
+  bool grown() const { return !unordered_; }
+
   SheetColumns assemble() {
-    std::vector<TypedBlock> blocks = results_.take();
+    if (grown_ != nullptr) return grown_->finish();
+    std::vector<TypedBlock> blocks;
+    blocks.reserve(blocks_.size());
+    for (std::unique_ptr<TypedBlock>& block : blocks_) blocks.push_back(block ? std::move(*block) : TypedBlock{});
     return assembleColumns(blocks, strings_, options_, limit_);
   }
 
@@ -425,8 +449,12 @@ class ColumnSink : public RowBlockSink {
   // What the columns may take, so that a sheet's extent alone cannot push
   // the host out of memory (see output_budget.h).
   std::uint64_t limit_;
-  BlockResults<TypedBlock> results_;
+  ReadStock& stock_;
+  std::unique_ptr<GrowingColumns> grown_;  // null: every block kept
+  bool unordered_ = false;
+  std::size_t next_ = 0;  // the next block to place
   std::mutex mutex_;
+  std::deque<std::unique_ptr<TypedBlock>> blocks_;  // read, not yet placed (all, when kept)
   std::deque<BlockState> states_;
 };
 
@@ -526,10 +554,20 @@ std::string sheetPart(const Workbook& workbook, const SheetChoice& sheet) {
 SheetColumns extractColumns(const Workbook& workbook, const SheetChoice& sheet, const ColumnOptions& options,
                             unsigned threads, std::size_t blockBytes) {
   std::string part = sheetPart(workbook, sheet);
-  ColumnSink sink(workbook, options, compressedBytes(*workbook.archive));
-  if (!part.empty())
-    streamRowBlocks(*workbook.archive, part, threads, blockBytes, sink);
-  stageEnded("cells read");
+  const std::uint64_t sourceBytes = compressedBytes(*workbook.archive);
+  {
+    ColumnSink sink(workbook, options, sourceBytes, true);
+    if (!part.empty()) streamRowBlocks(*workbook.archive, part, threads, blockBytes, sink, &workbook.stock->texts);
+    stageEnded("cells read");
+    if (sink.grown()) {
+      SheetColumns columns = sink.assemble();
+      stageEnded("columns placed");
+      return columns;
+    }
+  }
+  ColumnSink sink(workbook, options, sourceBytes, false);
+  streamRowBlocks(*workbook.archive, part, threads, blockBytes, sink, &workbook.stock->texts);
+  stageEnded("cells read again");
   SheetColumns columns = sink.assemble();
   stageEnded("columns placed");
   return columns;
@@ -537,7 +575,13 @@ SheetColumns extractColumns(const Workbook& workbook, const SheetChoice& sheet, 
 
 SheetColumns readColumnsOf(const Workbook& workbook, std::string_view sheetXml, const ColumnOptions& options,
                            unsigned blocks) {
-  ColumnSink sink(workbook, options, workbook.archive ? compressedBytes(*workbook.archive) : sheetXml.size());
+  const std::uint64_t sourceBytes = workbook.archive ? compressedBytes(*workbook.archive) : sheetXml.size();
+  {
+    ColumnSink sink(workbook, options, sourceBytes, true);
+    readRowBlocks(sheetXml, blocks, sink);
+    if (sink.grown()) return sink.assemble();
+  }
+  ColumnSink sink(workbook, options, sourceBytes, false);
   readRowBlocks(sheetXml, blocks, sink);
   return sink.assemble();
 }

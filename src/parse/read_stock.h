@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "parse/row_parser.h"
+#include "parse/typed_cells.h"
 
 namespace tabulon {
 
@@ -53,6 +54,7 @@ class Stock {
 struct ReadStock {
   Stock<std::string> texts{8};
   Stock<BlockLines> lines{8};
+  Stock<TypedBlock> cells{8};
 };
 
 }  // namespace tabulon

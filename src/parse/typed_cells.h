@@ -67,6 +67,15 @@ struct TypedBlock {
   static constexpr std::int64_t kNoCell = -1, kUnknownRow = -2;
   std::int64_t firstCellRow = kNoCell;
   bool stopped = false;  // a row beyond stopAfter ended the block
+
+  // Empty, as made, with its memory kept.
+  void clear() {
+    rows.clear();
+    cells.clear();
+    arena.clear();
+    firstCellRow = kNoCell;
+    stopped = false;
+  }
 };
 
 // Reads the rows of block into result. context.styles should count every
