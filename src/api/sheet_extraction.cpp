@@ -147,6 +147,13 @@ class TextSink : public RowBlockSink {
   BlockResults<std::vector<RowLine>> results_;
 };
 
+// The size the archive states for a part (a guide only: it may lie).
+std::uint64_t partSize(const Workbook& workbook, const std::string& part) {
+  for (const Zippy::Impl::ZipEntry& entry : workbook.archive->Entries())
+    if (entry.info.name == part) return entry.info.uncompressedSize;
+  return 0;
+}
+
 // Where the field count of a line that starts at pos ends: just past its
 // fields' last ';' (a quoted field runs to its closing quote).
 std::size_t afterFields(std::string_view text, std::size_t pos, std::uint32_t fields, bool quoted) {
@@ -353,12 +360,15 @@ class TextStreamSink : public RowBlockSink {
 // value, as soon as the earliest blocks show where that row is.
 class ColumnSink : public RowBlockSink {
  public:
-  ColumnSink(const Workbook& workbook, const ColumnOptions& options, std::uint64_t sourceBytes, bool grow)
+  // partBytes: the size of the sheet's XML, when known (else 0).
+  ColumnSink(const Workbook& workbook, const ColumnOptions& options, std::uint64_t sourceBytes, bool grow,
+             std::uint64_t partBytes)
       : context_(contextOf(workbook, true)),
         strings_(*workbook.strings),
         options_(options),
         limit_(columnLimit(sourceBytes)),
-        stock_(*workbook.stock) {
+        stock_(*workbook.stock),
+        partBytes_(partBytes) {
     std::int64_t stop = INT64_MAX;
     selection_ = selectionFor(options, columnFlags_, stop);
     stopAfter_.store(stop, std::memory_order_relaxed);
@@ -386,6 +396,7 @@ class ColumnSink : public RowBlockSink {
     if (result->stopped) stoppedBlock_.store(true, std::memory_order_relaxed);
     if (stopDependsOnCells(options_)) settle(index, result->firstCellRow, true);
     std::lock_guard lock(mutex_);
+    if (index == 0 && grown_ != nullptr) expectRows(*result, block.size());
     blocks_[index] = std::move(result);
     if (grown_ == nullptr) return;
     // The blocks read so far that follow the placed ones, in order.
@@ -421,6 +432,18 @@ class ColumnSink : public RowBlockSink {
     bool done = false;
   };
 
+  // Tells the columns how many rows the sheet likely has, at the rate of
+  // rows to bytes of its first block (a quarter more for the header).
+  void expectRows(const TypedBlock& first, std::size_t bytes) {
+    if (partBytes_ <= bytes || bytes == 0 || first.rows.empty()) return;
+    RowCounter counter;
+    std::int64_t last = 0;
+    for (const RowHead& row : first.rows) last = counter.next(row);
+    if (last <= 0 || last > kLastSheetRow) return;
+    const double rows = 1.25 * static_cast<double>(last) * static_cast<double>(partBytes_) / static_cast<double>(bytes);
+    grown_->expectRows(static_cast<std::int64_t>(std::min(rows, static_cast<double>(kLastSheetRow))));
+  }
+
   // Records what block index showed, and, once the blocks before the
   // first one holding a cell are all read, sets the row to stop after.
   void settle(std::size_t index, std::int64_t firstCellRow, bool done) {
@@ -452,6 +475,7 @@ class ColumnSink : public RowBlockSink {
   ReadStock& stock_;
   std::unique_ptr<GrowingColumns> grown_;  // null: every block kept
   bool unordered_ = false;
+  std::uint64_t partBytes_;
   std::size_t next_ = 0;  // the next block to place
   std::mutex mutex_;
   std::deque<std::unique_ptr<TypedBlock>> blocks_;  // read, not yet placed (all, when kept)
@@ -555,8 +579,9 @@ SheetColumns extractColumns(const Workbook& workbook, const SheetChoice& sheet, 
                             unsigned threads, std::size_t blockBytes) {
   std::string part = sheetPart(workbook, sheet);
   const std::uint64_t sourceBytes = compressedBytes(*workbook.archive);
+  const std::uint64_t partBytes = partSize(workbook, part);
   {
-    ColumnSink sink(workbook, options, sourceBytes, true);
+    ColumnSink sink(workbook, options, sourceBytes, true, partBytes);
     if (!part.empty()) streamRowBlocks(*workbook.archive, part, threads, blockBytes, sink, &workbook.stock->texts);
     stageEnded("cells read");
     if (sink.grown()) {
@@ -565,7 +590,7 @@ SheetColumns extractColumns(const Workbook& workbook, const SheetChoice& sheet, 
       return columns;
     }
   }
-  ColumnSink sink(workbook, options, sourceBytes, false);
+  ColumnSink sink(workbook, options, sourceBytes, false, partBytes);
   streamRowBlocks(*workbook.archive, part, threads, blockBytes, sink, &workbook.stock->texts);
   stageEnded("cells read again");
   SheetColumns columns = sink.assemble();
@@ -577,11 +602,11 @@ SheetColumns readColumnsOf(const Workbook& workbook, std::string_view sheetXml, 
                            unsigned blocks) {
   const std::uint64_t sourceBytes = workbook.archive ? compressedBytes(*workbook.archive) : sheetXml.size();
   {
-    ColumnSink sink(workbook, options, sourceBytes, true);
+    ColumnSink sink(workbook, options, sourceBytes, true, sheetXml.size());
     readRowBlocks(sheetXml, blocks, sink);
     if (sink.grown()) return sink.assemble();
   }
-  ColumnSink sink(workbook, options, sourceBytes, false);
+  ColumnSink sink(workbook, options, sourceBytes, false, sheetXml.size());
   readRowBlocks(sheetXml, blocks, sink);
   return sink.assemble();
 }
@@ -590,10 +615,7 @@ TextFacts extractText(const Workbook& workbook, const SheetChoice& sheet, TextTa
                       std::size_t blockBytes, const TextOptions& options) {
   std::string part = sheetPart(workbook, sheet);
   if (part.empty()) return {};  // not a worksheet: no cells
-  std::uint64_t partBytes = 0;
-  for (const Zippy::Impl::ZipEntry& entry : workbook.archive->Entries())
-    if (entry.info.name == part) partBytes = entry.info.uncompressedSize;
-  TextStreamSink sink(workbook, options, compressedBytes(*workbook.archive), target, partBytes);
+  TextStreamSink sink(workbook, options, compressedBytes(*workbook.archive), target, partSize(workbook, part));
   streamRowBlocks(*workbook.archive, part, threads, blockBytes, sink, &workbook.stock->texts);
   stageEnded("rows read");
   const TextFacts facts = sink.finish();

@@ -651,17 +651,24 @@ bool textFollowsValue(const TypedCell& cell, std::string_view stored) {
   }
 }
 
-// One column as it grows: a value per row (the bits of a number or of
-// microseconds, or an index into its texts), which rows hold a cell, and,
-// once it holds two kinds, the kind of each row.
+// One column as it grows: a value per row in the buffer of its first
+// kind (numbers and booleans as numbers, dates and elapsed times as
+// microseconds, texts as indexes into its texts), which becomes the
+// column's own; which rows hold a cell; and, once it holds two kinds, the
+// bits of each row's value and each row's kind.
 struct GrownColumn {
+  enum class Store : std::uint8_t { Numbers, Micros, Indexes, Mixed };
   KindSet seen = 0;
   bool integral = true;
   KindCode code = KindCode::Missing;  // the kind of every cell while there is one
-  bool mixed = false;
-  std::vector<std::uint64_t> values;
+  Store store = Store::Numbers;
+  std::size_t length = 0;  // rows held
+  std::vector<double> numbers;
+  std::vector<std::int64_t> micros;
+  std::vector<std::int32_t> indexes;
+  std::vector<std::uint64_t> values;  // Mixed
+  std::vector<std::uint8_t> kinds;    // Mixed: by row
   std::vector<std::uint8_t> validity;
-  std::vector<std::uint8_t> kinds;  // by row, once mixed
   Dictionary texts;                 // texts of text and error cells (every cell of a column read as text)
   // Stored texts that the values do not give back (numbers written in
   // another form, booleans written as words, the 1900-02-29 that never
@@ -672,10 +679,82 @@ struct GrownColumn {
   std::vector<Exception> exceptions;
   std::string exceptionText;
 
-  bool present(std::size_t i) const { return i < values.size() && (validity[i >> 3] >> (i & 7) & 1); }
+  static Store storeOf(KindCode code) {
+    switch (code) {
+      case KindCode::Boolean:
+      case KindCode::Number:
+        return Store::Numbers;
+      case KindCode::DateTime:
+      case KindCode::Duration:
+      case KindCode::Time:
+        return Store::Micros;
+      default:
+        return Store::Indexes;
+    }
+  }
+
+  bool present(std::size_t i) const { return i < length && (validity[i >> 3] >> (i & 7) & 1); }
   KindCode codeAt(std::size_t i) const {
     if (!present(i)) return KindCode::Missing;
-    return mixed ? static_cast<KindCode>(kinds[i]) : code;
+    return store == Store::Mixed ? static_cast<KindCode>(kinds[i]) : code;
+  }
+  std::uint64_t bitsAt(std::size_t i) const {
+    switch (store) {
+      case Store::Numbers:
+        return std::bit_cast<std::uint64_t>(numbers[i]);
+      case Store::Micros:
+        return static_cast<std::uint64_t>(micros[i]);
+      case Store::Indexes:
+        return static_cast<std::uint32_t>(indexes[i]);
+      default:
+        return values[i];
+    }
+  }
+
+  // Room for rows up to i, reserved for about expected rows at first.
+  void extend(std::size_t i, std::size_t expected) {
+    if (length == 0 && expected > 0) {
+      validity.reserve(expected / 8 + 1);
+      switch (store) {
+        case Store::Numbers: numbers.reserve(expected); break;
+        case Store::Micros: micros.reserve(expected); break;
+        default: indexes.reserve(expected); break;
+      }
+    }
+    length = i + 1;
+    validity.resize(i / 8 + 1, 0);
+    switch (store) {
+      case Store::Numbers: numbers.resize(length, 0.0); break;
+      case Store::Micros: micros.resize(length, 0); break;
+      case Store::Indexes: indexes.resize(length, 0); break;
+      case Store::Mixed:
+        values.resize(length, 0);
+        kinds.resize(length, 0);
+        break;
+    }
+  }
+
+  // From one kind's buffer to the bits and kind of every row.
+  void mix() {
+    values.resize(length);
+    for (std::size_t i = 0; i < length; ++i) values[i] = bitsAt(i);
+    kinds.assign(length, static_cast<std::uint8_t>(code));
+    std::vector<double>().swap(numbers);
+    std::vector<std::int64_t>().swap(micros);
+    std::vector<std::int32_t>().swap(indexes);
+    store = Store::Mixed;
+  }
+
+  void set(std::size_t i, KindCode cellCode, std::uint64_t bits) {
+    switch (store) {
+      case Store::Numbers: numbers[i] = std::bit_cast<double>(bits); break;
+      case Store::Micros: micros[i] = static_cast<std::int64_t>(bits); break;
+      case Store::Indexes: indexes[i] = static_cast<std::int32_t>(bits); break;
+      case Store::Mixed:
+        values[i] = bits;
+        kinds[i] = static_cast<std::uint8_t>(cellCode);
+        break;
+    }
   }
 };
 
@@ -731,47 +810,41 @@ struct GrowingColumns::State {
   }
 
   void put(GrownColumn& g, const TypedCell& cell, const TypedBlock& block, std::size_t i, bool readAsText) {
-    if (i >= g.values.size()) {
-      cellsHeld += i + 1 - g.values.size();
+    const KindCode code = codeOf(cell.kind);
+    if (g.code == KindCode::Missing) {
+      g.code = code;
+      g.store = readAsText ? GrownColumn::Store::Indexes : GrownColumn::storeOf(code);
+    }
+    if (i >= g.length) {
+      cellsHeld += i + 1 - g.length;
       // Eight bytes and a bit per row: what the column costs while it grows.
       if (cellsHeld * 9 > memoryLimit)
         throw Failure(TABULON_OUT_OF_MEMORY, "the sheet's extent of " + std::to_string(i + 1) + " rows and " +
                                                  std::to_string(columns.size() - 1) + " columns needs " +
                                                  std::to_string((cellsHeld * 9) >> 20) +
                                                  " MiB, more than this machine has");
-      g.values.resize(i + 1, 0);
-      g.validity.resize(i / 8 + 1, 0);
-      if (g.mixed) g.kinds.resize(i + 1, 0);
+      g.extend(i, reserveFor());
     }
     g.validity[i >> 3] |= static_cast<std::uint8_t>(1u << (i & 7));
-    const KindCode code = codeOf(cell.kind);
     g.seen |= bitOf(code);
     if (readAsText) {
-      g.values[i] = static_cast<std::uint32_t>(addText(g, cell, block));
+      g.set(i, code, static_cast<std::uint32_t>(addText(g, cell, block)));
       return;
     }
     if (options.kinds && cell.kind == TypedKind::Number && !isIntegral(cell.number)) g.integral = false;
-    if (!g.mixed && g.code != code) {
-      if (g.code == KindCode::Missing) {
-        g.code = code;
-      } else {
-        g.mixed = true;
-        g.kinds.assign(g.values.size(), static_cast<std::uint8_t>(g.code));
-      }
-    }
-    if (g.mixed) g.kinds[i] = static_cast<std::uint8_t>(code);
+    if (g.store != GrownColumn::Store::Mixed && g.code != code) g.mix();
     switch (code) {
       case KindCode::Boolean:
       case KindCode::Number:
-        g.values[i] = std::bit_cast<std::uint64_t>(cell.number);
+        g.set(i, code, std::bit_cast<std::uint64_t>(cell.number));
         break;
       case KindCode::DateTime:
       case KindCode::Duration:
       case KindCode::Time:
-        g.values[i] = static_cast<std::uint64_t>(cell.micros);
+        g.set(i, code, static_cast<std::uint64_t>(cell.micros));
         break;
       default:
-        g.values[i] = static_cast<std::uint32_t>(addText(g, cell, block));
+        g.set(i, code, static_cast<std::uint32_t>(addText(g, cell, block)));
         return;
     }
     // Without kinds told apart, a column of mixed kinds is text: keep what
@@ -783,6 +856,17 @@ struct GrowingColumns::State {
         g.exceptionText.append(stored);
       }
     }
+  }
+
+  // Rows a new column sets room aside for: those the sheet likely has
+  // from the first data row on, while what is set aside stays within the
+  // memory allowed.
+  std::size_t reserveFor() {
+    if (expectedRows <= dataStart) return 0;
+    const auto rows = static_cast<std::uint64_t>(std::min(expectedRows, kLastRow) - dataStart + 1);
+    if ((reserved + rows) * 9 > memoryLimit) return 0;
+    reserved += rows;
+    return static_cast<std::size_t>(rows);
   }
 
   std::int32_t addText(GrownColumn& g, const TypedCell& cell, const TypedBlock& block) {
@@ -808,6 +892,8 @@ struct GrowingColumns::State {
   std::vector<std::unique_ptr<GrownColumn>> columns;  // by column number
   std::unordered_map<std::uint32_t, std::string> names;  // header texts by column number
   std::uint64_t cellsHeld = 0;
+  std::int64_t expectedRows = 0;  // the sheet's likely last row
+  std::uint64_t reserved = 0;     // rows set aside in all columns
   std::string scratch;
 };
 
@@ -818,6 +904,8 @@ GrowingColumns::GrowingColumns(const std::vector<std::string>& strings, const Co
 GrowingColumns::~GrowingColumns() = default;
 
 bool GrowingColumns::ended() const { return state_->ended; }
+
+void GrowingColumns::expectRows(std::int64_t lastRow) { state_->expectedRows = lastRow; }
 
 bool GrowingColumns::add(const TypedBlock& block) {
   State& s = *state_;
@@ -915,7 +1003,7 @@ SheetColumns GrowingColumns::finish() {
     if (column.type == ColumnType::Null) continue;
     std::unique_ptr<GrownColumn> owned = std::move(s.columns[chosen[c]]);
     GrownColumn& g = *owned;
-    const std::size_t held = g.values.size();
+    const std::size_t held = g.length;
     if (column.type == ColumnType::Union) {
       static const char* const kNames[kKindCodes] = {"null", "boolean", "number", "datetime",
                                                      "duration", "time", "text", "error"};
@@ -944,20 +1032,20 @@ SheetColumns GrowingColumns::finish() {
             break;
           case KindCode::Boolean:
             if (static_cast<std::size_t>(at >> 3) >= child.bits.size()) child.bits.push_back(0);
-            if (std::bit_cast<double>(g.values[i]) != 0)
+            if (std::bit_cast<double>(g.bitsAt(i)) != 0)
               child.bits[static_cast<std::size_t>(at >> 3)] |= static_cast<std::uint8_t>(1u << (at & 7));
             break;
           case KindCode::Number:
-            child.numbers.push_back(std::bit_cast<double>(g.values[i]));
+            child.numbers.push_back(std::bit_cast<double>(g.bitsAt(i)));
             break;
           case KindCode::DateTime:
           case KindCode::Duration:
           case KindCode::Time:
-            child.micros.push_back(static_cast<std::int64_t>(g.values[i]));
+            child.micros.push_back(static_cast<std::int64_t>(g.bitsAt(i)));
             break;
           case KindCode::Text:
           case KindCode::Error: {
-            const std::string_view text = g.texts.value(static_cast<std::int32_t>(g.values[i]));
+            const std::string_view text = g.texts.value(static_cast<std::int32_t>(g.bitsAt(i)));
             if (child.characters.size() + text.size() > static_cast<std::size_t>(INT32_MAX))
               throw Failure(TABULON_OUT_OF_MEMORY, "the texts of column " + column.name + " exceed 2 GiB");
             child.characters.append(text);
@@ -970,38 +1058,37 @@ SheetColumns GrowingColumns::finish() {
       column.nulls = 0;  // missing cells are kind 0, not nulls of the union
       continue;
     }
-    column.validity = g.validity;
-    column.validity.resize((count + 7) / 8, 0);
     switch (column.type) {
       case ColumnType::Boolean:
         column.bits.assign((count + 7) / 8, 0);
         for (std::size_t i = 0; i < held; ++i)
-          if (g.present(i) && std::bit_cast<double>(g.values[i]) != 0)
+          if (g.present(i) && std::bit_cast<double>(g.bitsAt(i)) != 0)
             column.bits[i >> 3] |= static_cast<std::uint8_t>(1u << (i & 7));
         break;
       case ColumnType::Number:
-        column.numbers.resize(count);
-        for (std::size_t i = 0; i < held; ++i) column.numbers[i] = std::bit_cast<double>(g.values[i]);
+        // The column's own buffer is the one it grew in.
+        column.numbers = std::move(g.numbers);
+        column.numbers.resize(count, 0.0);
         break;
       case ColumnType::Integer:
         column.micros.resize(count);
         for (std::size_t i = 0; i < held; ++i)
-          column.micros[i] = g.present(i) ? static_cast<std::int64_t>(std::bit_cast<double>(g.values[i])) : 0;
+          column.micros[i] = g.present(i) ? static_cast<std::int64_t>(g.numbers[i]) : 0;
         break;
       case ColumnType::Date:
       case ColumnType::Duration:
       case ColumnType::Time:
-        column.micros.resize(count);
-        for (std::size_t i = 0; i < held; ++i) column.micros[i] = static_cast<std::int64_t>(g.values[i]);
+        column.micros = std::move(g.micros);
+        column.micros.resize(count, 0);
         break;
       case ColumnType::Text: {
-        column.indexes.resize(count);
-        const bool readAsText = chosen[c] < s.asText.size() && s.asText[chosen[c]];
-        if (readAsText || !g.mixed) {
-          for (std::size_t i = 0; i < held; ++i) column.indexes[i] = static_cast<std::int32_t>(g.values[i]);
+        if (g.store == GrownColumn::Store::Indexes) {
+          column.indexes = std::move(g.indexes);
+          column.indexes.resize(count, 0);
           g.texts.finish(column);
           break;
         }
+        column.indexes.resize(count);
         // Mixed kinds: every cell's text as the sheet's text writes it, in
         // row order, into a dictionary of its own.
         Dictionary texts;
@@ -1010,12 +1097,12 @@ SheetColumns GrowingColumns::finish() {
           const KindCode code = g.codeAt(i);
           if (code == KindCode::Missing) continue;
           if (code == KindCode::Text || code == KindCode::Error) {
-            column.indexes[i] = texts.add(g.texts.value(static_cast<std::int32_t>(g.values[i])));
+            column.indexes[i] = texts.add(g.texts.value(static_cast<std::int32_t>(g.bitsAt(i))));
           } else if (exception < g.exceptions.size() && g.exceptions[exception].row == i) {
             const GrownColumn::Exception& e = g.exceptions[exception++];
             column.indexes[i] = texts.add(std::string_view(g.exceptionText).substr(e.offset, e.length));
           } else {
-            column.indexes[i] = texts.addCopy(valueText(code, g.values[i]));
+            column.indexes[i] = texts.addCopy(valueText(code, g.bitsAt(i)));
           }
         }
         texts.finish(column);
@@ -1024,6 +1111,8 @@ SheetColumns GrowingColumns::finish() {
       default:
         break;
     }
+    column.validity = std::move(g.validity);
+    column.validity.resize((count + 7) / 8, 0);
     std::int64_t present = 0;
     for (std::uint8_t byte : column.validity) present += __builtin_popcount(byte);
     column.nulls = rows - present;

@@ -96,6 +96,9 @@ class GrowingColumns {
   bool add(const TypedBlock& block);
   // True once no later block can add a cell.
   bool ended() const;
+  // The sheet likely ends near row lastRow: columns set room aside for
+  // that many rows, so that they need not move as they grow.
+  void expectRows(std::int64_t lastRow);
   // The columns of every block added.
   SheetColumns finish();
 
