@@ -172,11 +172,12 @@ std::size_t afterFields(std::string_view text, std::size_t pos, std::uint32_t fi
 
 // Joins the lines of a sheet's blocks, handed over in block order as they
 // are read, straight into the text's target. In the usual sheet each line
-// goes there at once: rows ascending, within the format's rows, as wide as
-// the dimension. A line that is not (a row out of order or repeated, a
-// cell beyond the dimension, lines that end at their last value) sends it
-// and every later line to the general join at the end, which takes the
-// lines already written back from the text.
+// goes there at once, widened to the lines' width: rows ascending, within
+// the format's rows, no wider than the dimension (or, for lines that end
+// at their last value, than the first line). A line that is not (a row out
+// of order or repeated, a cell beyond that width) sends it and every later
+// line to the general join at the end, which takes the lines already
+// written back from the text.
 class LinePlacer {
  public:
   LinePlacer(TextTarget& target, std::uint32_t width, bool quoted, TextBudget& budget)
@@ -185,6 +186,8 @@ class LinePlacer {
   void place(const BlockLines& block) {
     if (budget_.exceeded()) return;  // the read fails; nothing more is written
     std::size_t at = 0;
+    // Widening is text too, charged once per block.
+    std::uint64_t widening = 0;
     for (const LineHead& head : block.rows) {
       const std::string_view line = std::string_view(block.text).substr(at, head.length);
       at += head.length;
@@ -193,11 +196,16 @@ class LinePlacer {
       if (!head.hasValue || place == RowPlace::None) continue;
       maxRow_ = std::max(maxRow_, number);
       maxColumn_ = std::max(maxColumn_, head.maxColumn);
-      if (direct_ && place == RowPlace::Sheet && number > last_ && head.fields == width_ && !line.empty()) {
-        char* text = target_.room(size_ + line.size() + 1);
+      if (width_ == 0 && head.fields > 0 && runs_.empty() && direct_) width_ = head.fields;
+      if (direct_ && place == RowPlace::Sheet && number > last_ && head.fields > 0 && head.fields <= width_ &&
+          !line.empty()) {
+        const std::size_t wider = width_ - head.fields;
+        widening += wider;
+        char* text = target_.room(size_ + line.size() + wider + 1);
         std::memcpy(text + size_, line.data(), line.size());
-        text[size_ + line.size()] = '\n';
-        size_ += line.size() + 1;
+        std::memset(text + size_ + line.size(), ';', wider);
+        text[size_ + line.size() + wider] = '\n';
+        size_ += line.size() + wider + 1;
         if (!runs_.empty() && runs_.back().first + static_cast<std::int64_t>(runs_.back().count) == number)
           ++runs_.back().count;
         else
@@ -215,6 +223,7 @@ class LinePlacer {
       row.line.assign(line);
       later_.push_back(std::move(row));
     }
+    if (widening > 0) budget_.charge(widening);
   }
 
   // The text's size and extent once every block is placed.
@@ -259,7 +268,9 @@ class LinePlacer {
   };
 
   TextTarget& target_;
-  const std::uint32_t width_;
+  // The lines' width: the dimension's, or that of the first line when
+  // lines end at their last value.
+  std::uint32_t width_;
   const bool quoted_;
   TextBudget& budget_;
   RowCounter counter_;

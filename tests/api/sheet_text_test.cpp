@@ -58,6 +58,7 @@ TEST(SheetText, JoinedAsReadIsTheJoinedRows) {
       {"awkward texts, then a row out of order", "A1:C300",
        awkward + plainRows(3, 100) + awkward + plainRows(103, 100)},
       {"no dimension", "", plainRows(1, 200)},
+      {"rows narrower than the first", "", "<row r=\"1\"><c r=\"D1\"><v>wide</v></c></row>" + plainRows(2, 200)},
       {"a cell naming no column", "", "<row r=\"1\"><c r=\"1\"><v>x</v></c></row>" + plainRows(2, 50)},
       {"no rows", "A1:A1", ""},
   };
