@@ -1,5 +1,7 @@
 #include "parse/sheet_pipeline.h"
 
+#include <string.h>
+
 #include <algorithm>
 #include <future>
 #include <memory>
@@ -156,9 +158,12 @@ void streamRowBlocks(Zippy::ZipArchive& archive, const std::string& part, unsign
         }
       }
       if (before > searchFrom) {
-        // Only a tag that starts before the new bytes can straddle them.
-        std::size_t lt = current->rfind('<', before - 1);
-        if (lt != std::string::npos) searchFrom = std::max(searchFrom, lt);
+        // Only a tag that starts before the new bytes can straddle them;
+        // with none since searchFrom, the search starts at the new bytes
+        // (so that a long text without tags is searched once, not once
+        // per piece).
+        const void* lt = memrchr(current->data() + searchFrom, '<', before - searchFrom);
+        searchFrom = lt != nullptr ? static_cast<std::size_t>(static_cast<const char*>(lt) - current->data()) : before;
       }
       cuts.clear();
       std::string_view text(*current);
