@@ -1,6 +1,7 @@
 // Whole sheets through the block cutter and the renderer: the blocks cover
 // the text in order, and the rendered text is the same for 1, 2 and 3
-// blocks. Tables come from the input's first bytes (see fuzz_support.h).
+// blocks, whether joined after the last block or as the blocks are read.
+// Tables come from the input's first bytes (see fuzz_support.h).
 #include "api/sheet_extraction.h"
 #include "fuzz_support.h"
 #include "parse/row_blocks.h"
@@ -33,6 +34,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const SheetRows cut = renderRows(workbook, xml, count);
     require(cut.text() == text, "the text depends on the number of blocks");
     require(cut.width == one.width, "the width depends on the number of blocks");
+  }
+  // The text joined as the blocks are read is the text joined after, in
+  // every form of line.
+  // (One block count each: a row numbered near the last row makes every
+  // join after the last block build a million slots.)
+  for (unsigned flags : {0u, TABULON_TEXT_TRIM | TABULON_TEXT_QUOTED}) {
+    const TextOptions options = textOptionsOf(flags);
+    const std::string joined = flags == 0 ? text : renderRows(workbook, xml, 1, options).text();
+    std::string streamed;
+    StringTarget target(streamed);
+    const TextFacts facts = renderText(workbook, xml, flags == 0 ? 3 : 2, target, options);
+    target.finish(facts.size);
+    require(streamed == joined, "the text joined as read differs from the text joined after");
   }
   return 0;
 }

@@ -13,6 +13,7 @@
 #include "api/workbook_open.h"
 #include "api/workbook_state.h"
 #include "base/failure.h"
+#include "base/stage_probe.h"
 #include "tabulon.h"
 
 namespace tabulon {
@@ -50,25 +51,41 @@ void releaseWorkbook() {
   Styles.clear();
 }
 
-// A sheet's text as getSheetData and getSheetText return it: into out and
-// retMT, with the running maxima raised; "0" on failure.
-const char* renderDefault(const char* sheetName, const TextOptions& options) {
+// A sheet's text as getSheetData and getSheetText return it: into out,
+// with the running maxima raised; "0" on failure. Only getSheetData, the
+// entry point retMT belongs to, fills retMT: it then reads each row into
+// a line of its own; getSheetText joins the rows straight into out.
+const char* renderDefault(const char* sheetName, const TextOptions& options, bool fillRows) {
   static const char kFailed[] = "0";
-  out.clear();
   retMT.clear();
   try {
     if (current == nullptr) throw Failure(TABULON_NO_WORKBOOK, "no workbook is open");
     if (sheetName == nullptr) throw Failure(TABULON_INVALID_ARGUMENT, "no sheet name given");
-    SheetRows rows = extractRows(*current, SheetChoice{sheetName, 0}, hardwareThreads(), kBlockBytes, options);
-    const std::size_t size = rows.textSize();
-    out.resize(size);
-    rows.writeText(out.data());
-    raiseMaximum(max_row, rows.maxRow);
-    raiseMaximum(max_col, rows.maxColumn);
-    if (!rows.slots.empty() || !rows.beyond.empty()) max_abs_col = rows.width;
-    // Said, not printed: a host may tell its user why a sheet came out empty.
-    if (std::string note = emptySheetNote(rows, size); !note.empty()) recordFailure(TABULON_OK, std::move(note));
-    retMT = std::move(rows.slots);
+    if (fillRows) {
+      out.clear();
+      SheetRows rows = extractRows(*current, SheetChoice{sheetName, 0}, hardwareThreads(), kBlockBytes, options);
+      const std::size_t size = rows.textSize();
+      out.resize(size);
+      rows.writeText(out.data());
+      stageEnded("text written");
+      raiseMaximum(max_row, rows.maxRow);
+      raiseMaximum(max_col, rows.maxColumn);
+      if (!rows.slots.empty() || !rows.beyond.empty()) max_abs_col = rows.width;
+      // Said, not printed: a host may tell its user why a sheet came out empty.
+      if (std::string note = emptySheetNote(rows, size); !note.empty()) recordFailure(TABULON_OK, std::move(note));
+      retMT = std::move(rows.slots);
+      stageEnded("retMT");
+      return out.c_str();
+    }
+    StringTarget target(out);
+    const TextFacts facts =
+        extractText(*current, SheetChoice{sheetName, 0}, target, hardwareThreads(), kBlockBytes, options);
+    target.finish(facts.size);
+    raiseMaximum(max_row, facts.maxRow);
+    raiseMaximum(max_col, facts.maxColumn);
+    if (facts.read) max_abs_col = facts.width;
+    if (std::string note = emptySheetNote(facts.cellElements, facts.size); !note.empty())
+      recordFailure(TABULON_OK, std::move(note));
     return out.c_str();
   } catch (...) {
     recordCurrentException();
@@ -120,12 +137,12 @@ extern "C" int openExcel(const char* path) {
 
 extern "C" const char* getSheetData(const char* sheetName) {
   tabulon::clearFailure();
-  return tabulon::renderDefault(sheetName, {});
+  return tabulon::renderDefault(sheetName, {}, true);
 }
 
 extern "C" const char* getSheetText(const char* sheetName, unsigned flags) {
   tabulon::clearFailure();
-  return tabulon::renderDefault(sheetName, tabulon::textOptionsOf(flags));
+  return tabulon::renderDefault(sheetName, tabulon::textOptionsOf(flags), false);
 }
 
 extern "C" int closeExcel(void) {
@@ -168,6 +185,7 @@ extern "C" int readColumns(const char* sheetName, const TabulonReadOptions* opti
     const ColumnOptions chosen = columnOptionsOf(options);
     if (current == nullptr) throw Failure(TABULON_NO_WORKBOOK, "no workbook is open");
     exportColumns(extractColumns(*current, sheetName, chosen, hardwareThreads()), schema, array);
+    stageEnded("exported");
     return 0;
   } catch (...) {
     recordCurrentException();

@@ -11,6 +11,7 @@
 #include "api/read_options.h"
 #include "api/sheet_extraction.h"
 #include "base/failure.h"
+#include "base/stage_probe.h"
 #include "tabulon.h"
 
 namespace {
@@ -121,6 +122,7 @@ extern "C" int tabulonReadColumns(TabulonWorkbook* workbook, const char* sheet_n
     exportColumns(extractColumns(*lease.workbook().workbook, choice(sheet_name, sheet_index), chosen,
                                  hardwareThreads()),
                   schema, array);
+    stageEnded("exported");
     succeeded(status);
     return 0;
   } catch (...) {
@@ -136,17 +138,14 @@ extern "C" char* tabulonReadText(TabulonWorkbook* workbook, const char* sheet_na
     const TextOptions chosen =
         options == nullptr ? TextOptions{} : textOptionsOf(options->flags, options->max_bytes);
     HandleLease lease = leaseHandle(workbook);
-    const SheetRows rows =
-        extractRows(*lease.workbook().workbook, choice(sheet_name, sheet_index), hardwareThreads(), kBlockBytes, chosen);
-    const std::size_t size = rows.textSize();
-    auto* text = static_cast<char*>(std::malloc(size + 1));
-    if (text == nullptr) throw Failure(TABULON_OUT_OF_MEMORY, "out of memory: the sheet's text takes " +
-                                                                  std::to_string(size) + " bytes");
-    rows.writeText(text);
-    text[size] = '\0';
-    if (length != nullptr) *length = size;
+    MallocTarget target;
+    const TextFacts facts = extractText(*lease.workbook().workbook, choice(sheet_name, sheet_index), target,
+                                        hardwareThreads(), kBlockBytes, chosen);
+    char* text = target.release(facts.size);
+    stageEnded("text written");
+    if (length != nullptr) *length = facts.size;
     // A success that says why an empty text is empty, as lastError does.
-    report(status, TABULON_OK, emptySheetNote(rows, size).c_str());
+    report(status, TABULON_OK, emptySheetNote(facts.cellElements, facts.size).c_str());
     return text;
   } catch (...) {
     failed(status);

@@ -9,6 +9,7 @@
 #include "api/default_workbook.h"
 #include "api/workbook_state.h"
 #include "cells/column_map.h"
+#include "parse/row_numbers.h"
 #include "parse/row_parser.h"
 
 void getWsData(std::string_view block) {
@@ -21,11 +22,11 @@ void getWsData(std::string_view block) {
   std::vector<RowLine> rows;
   parseRowBlock(block, context, rows);
 
-  std::int64_t previous = 0;
+  RowCounter counter;
   for (RowLine& row : rows) {
-    std::int64_t number = row.numbered ? row.number : previous + 1;
-    previous = number;
-    if (!row.hasValue || number < 0 || static_cast<std::uint64_t>(number) >= retMT.size()) continue;
+    const std::int64_t number = counter.next(RowNumber{row.number, row.numbered});
+    if (!row.hasValue || placeOf(number) == RowPlace::None || static_cast<std::uint64_t>(number) >= retMT.size())
+      continue;
     // This entry point keeps every line at max_abs_col fields: cells further
     // right have no field here.
     if (row.fields > context.width) {

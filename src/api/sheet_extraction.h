@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "api/text_target.h"
 #include "api/workbook.h"
 #include "base/failure.h"
 #include "parse/sheet_columns.h"
@@ -77,6 +78,28 @@ inline std::string sheetPart(const Workbook& workbook, const char* sheetName) {
   if (sheetName == nullptr) throw Failure(TABULON_INVALID_ARGUMENT, "no sheet name given");
   return sheetPart(workbook, SheetChoice{sheetName, 0});
 }
+
+// What a text written into a target comes to.
+struct TextFacts {
+  std::size_t size = 0;            // bytes of text written
+  std::uint64_t cellElements = 0;  // as in SheetRows
+  bool read = false;               // the sheet had rows to read
+  std::uint32_t width = 0;         // fields per line
+  int maxRow = 0, maxColumn = 0;   // as in SheetRows
+};
+
+// The chosen sheet's text, written into target (which it is grown in) as
+// the rows are read: the text of extractRows, without a line of its own
+// per row. Throws as extractRows does.
+TextFacts extractText(const Workbook& workbook, const SheetChoice& sheet, TextTarget& target, unsigned threads,
+                      std::size_t blockBytes = kBlockBytes, const TextOptions& options = {});
+
+// The same over worksheet XML in memory, read in the given number of blocks.
+TextFacts renderText(const Workbook& workbook, std::string_view sheetXml, unsigned blocks, TextTarget& target,
+                     const TextOptions& options = {});
+
+// The note of emptySheetNote from the count of cell elements.
+std::string emptySheetNote(std::uint64_t cellElements, std::size_t textSize);
 
 // The chosen sheet's rows, read with the given number of threads and
 // block size. Throws a Failure (unknown sheet, unreadable part) or an

@@ -1,6 +1,7 @@
 // One loaded workbook: everything its sheets are read with, built whole by
-// loading and released as a whole. Nothing changes it once loaded, so
-// any number of reads may use it at once.
+// loading and released as a whole. Nothing changes it once loaded (but for the
+// buffers its reads keep, each taken by one read at a time), so any
+// number of reads may use it at once.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "parse/cell_value.h"
+#include "parse/read_stock.h"
 #include "zip/zip_archive.h"
 
 namespace tabulon {
@@ -38,6 +40,9 @@ struct Workbook {
   std::vector<std::uint8_t> numberKinds;
   bool date1904 = false;
   std::map<std::string, unsigned long> columnMap;
+
+  // Buffers its reads reuse (see read_stock.h); reads change nothing else.
+  std::shared_ptr<ReadStock> stock = std::make_shared<ReadStock>();
 
   // The shared strings wherever they live: its own, or the exported table
   // once it became the process-default workbook (api/default_workbook).

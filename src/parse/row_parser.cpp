@@ -8,6 +8,7 @@
 #include "cells/serial_date.h"
 #include "cells/text_edit.h"
 #include "cells/xml_text.h"
+#include "parse/row_numbers.h"
 #include "parse/row_scan.h"
 
 namespace tabulon {
@@ -23,8 +24,8 @@ inline std::uint32_t fieldOf(std::uint32_t position) {
 // The row output that builds each row's line of ';'-ended fields.
 class TextRows {
  public:
-  TextRows(const SheetContext& context, std::vector<RowLine>& rows)
-      : context_(context), rows_(rows), account_(context.textBudget) {
+  TextRows(const SheetContext& context, BlockLines& out)
+      : context_(context), out_(out), line_(out.text), account_(context.textBudget) {
     if (context.sharedStringEdits == nullptr) ownEdits_ = markEditedStrings(*context.sharedStrings);
     needsEdit_ = context.sharedStringEdits ? context.sharedStringEdits : &ownEdits_;
   }
@@ -38,13 +39,10 @@ class TextRows {
   void cellElement() { ++cellElements_; }
 
   void startRow(bool numbered, std::string_view r) {
-    row_ = RowLine{};
-    if (numbered) {
-      row_.numbered = true;
-      // Unreadable numbers count as row 0, as an unset number would.
-      if (!rowscan::parseInt(r, row_.number)) row_.number = 0;
-    }
+    row_ = LineHead{};
+    row_.row = rowNumberOf(numbered, r);
     collecting_ = false;
+    rowStart_ = line_.size();
     resetRow();
   }
 
@@ -95,15 +93,17 @@ class TextRows {
       // The separators and the line end; cell texts were charged as stored.
       const bool write = account_.charge(collecting_ ? row_.fields + 1 : row_.fields + 2 - nextColumn_);
       if (!write) {
-        row_.line.clear();  // beyond the budget: the row is only counted
+        line_.resize(rowStart_);  // beyond the budget: the row is only counted
       } else {
         if (collecting_) buildCollectedLine();
         else line_.append(row_.fields + 1 - nextColumn_, ';');
-        row_.line = line_;
       }
+    } else {
+      line_.resize(rowStart_);
     }
-    rows_.push_back(std::move(row_));
-    row_ = RowLine{};
+    row_.length = line_.size() - rowStart_;
+    out_.rows.push_back(row_);
+    row_ = LineHead{};
     collecting_ = false;
   }
 
@@ -118,7 +118,7 @@ class TextRows {
     rowCharged_ = 0;
     row_.hasValue = false;
     row_.maxColumn = 0;
-    line_.clear();
+    line_.resize(rowStart_);
     nextColumn_ = 1;
     cells_.clear();
     texts_.clear();
@@ -157,7 +157,7 @@ class TextRows {
   void buildCollectedLine() {
     std::stable_sort(cells_.begin(), cells_.end(),
                      [](const Cell& a, const Cell& b) { return a.column < b.column; });
-    line_.clear();
+    line_.resize(rowStart_);
     std::uint32_t next = 1;
     for (std::size_t i = 0; i < cells_.size(); ++i) {
       const Cell& c = cells_[i];
@@ -171,15 +171,17 @@ class TextRows {
   }
 
   const SheetContext& context_;
-  std::vector<RowLine>& rows_;
+  BlockLines& out_;
+  // The block's text: the row's line is written at its end, from rowStart_.
+  std::string& line_;
+  std::size_t rowStart_ = 0;
   TextAccount account_;
   std::uint64_t cellElements_ = 0;
   std::uint64_t rowCharged_ = 0;  // charged for the row's line so far (in column order)
   std::vector<std::uint8_t> ownEdits_;
   const std::vector<std::uint8_t>* needsEdit_ = nullptr;
-  RowLine row_;
+  LineHead row_;
   bool collecting_ = false;
-  std::string line_;
   std::uint32_t nextColumn_ = 1;
   std::vector<Cell> cells_;
   std::string texts_;
@@ -230,12 +232,30 @@ void mergeRowLine(std::string& earlier, std::string_view later, bool quoted) {
   }
 }
 
-void parseRowBlock(std::string_view block, const SheetContext& context, std::vector<RowLine>& rows) {
+void parseRowBlock(std::string_view block, const SheetContext& context, BlockLines& lines) {
   // Room for rows of 32 bytes and more: regrowing would copy every row
   // already read, and room never used costs no memory.
-  rows.reserve(rows.size() + block.size() / 32 + 1);
-  TextRows output(context, rows);
+  lines.rows.reserve(lines.rows.size() + block.size() / 32 + 1);
+  TextRows output(context, lines);
   rowscan::scanRows(block, output);
+}
+
+void parseRowBlock(std::string_view block, const SheetContext& context, std::vector<RowLine>& rows) {
+  BlockLines lines;
+  parseRowBlock(block, context, lines);
+  rows.reserve(rows.size() + lines.rows.size());
+  std::size_t at = 0;
+  for (const LineHead& head : lines.rows) {
+    RowLine row;
+    row.number = head.row.number;
+    row.numbered = head.row.numbered;
+    row.hasValue = head.hasValue;
+    row.fields = head.fields;
+    row.maxColumn = head.maxColumn;
+    row.line.assign(lines.text, at, head.length);
+    at += head.length;
+    rows.push_back(std::move(row));
+  }
 }
 
 }  // namespace tabulon

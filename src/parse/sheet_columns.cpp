@@ -1,6 +1,8 @@
 #include "parse/sheet_columns.h"
 
 #include <algorithm>
+#include <bit>
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <deque>
@@ -11,6 +13,7 @@
 #include "base/failure.h"
 #include "cells/column_map.h"
 #include "cells/date_time.h"
+#include "parse/row_numbers.h"
 
 namespace tabulon {
 namespace {
@@ -26,15 +29,14 @@ constexpr std::uint32_t kLastColumn = 16384;
 std::vector<std::vector<std::int64_t>> rowPositions(const std::vector<TypedBlock>& blocks) {
   std::vector<std::vector<std::int64_t>> positions(blocks.size());
   std::vector<std::int64_t> beyond;
-  std::int64_t previous = 0;
+  RowCounter counter;
   for (std::size_t b = 0; b < blocks.size(); ++b) {
     positions[b].reserve(blocks[b].rows.size());
     for (const RowHead& row : blocks[b].rows) {
-      const std::int64_t number = row.numbered ? row.number : previous + 1;
-      previous = number;
-      std::int64_t position = number < 0 || number > INT_MAX ? -1 : number;
-      if (position > kLastRow) beyond.push_back(position);
-      positions[b].push_back(position);
+      const std::int64_t number = counter.next(row);
+      const RowPlace place = placeOf(number);
+      if (place == RowPlace::Beyond) beyond.push_back(number);
+      positions[b].push_back(place == RowPlace::None ? -1 : number);
     }
   }
   if (!beyond.empty()) {
@@ -144,6 +146,15 @@ class Dictionary {
 
   // Keeps a text made for this column (a date written out) alive.
   std::string_view own(std::string text) { return owned_.emplace_back(std::move(text)); }
+
+  // add for a text that does not outlive the call: kept once, when new.
+  std::int32_t addCopy(std::string_view text) {
+    auto found = byText_.find(text);
+    if (found != byText_.end()) return found->second;
+    return add(own(std::string(text)));
+  }
+
+  std::string_view value(std::int32_t index) const { return values_[static_cast<std::size_t>(index)]; }
 
   void finish(Column& column) const {
     std::uint64_t total = 0;
@@ -599,6 +610,513 @@ SheetColumns assembleColumns(std::vector<TypedBlock>& blocks, const std::vector<
     column.nulls = rows - present;
     if (column.nulls == 0) std::vector<std::uint8_t>().swap(column.validity);
     if (column.type == ColumnType::Text) dictionaries[c].finish(column);
+  }
+  return result;
+}
+
+}  // namespace tabulon
+
+namespace tabulon {
+namespace {
+
+// The text a number, boolean or date cell's value writes when its stored
+// text is not kept: numbers in the shortest form that reads back the same
+// value, without exponent.
+std::string valueText(KindCode code, std::uint64_t bits) {
+  if (code == KindCode::DateTime) return microsText(static_cast<std::int64_t>(bits));
+  const double number = std::bit_cast<double>(bits);
+  if (code == KindCode::Boolean) return number != 0 ? "1" : "0";
+  char buffer[400];
+  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, number, std::chars_format::fixed);
+  return ec == std::errc() ? std::string(buffer, end) : std::string();
+}
+
+// Whether valueText gives a cell's stored text back, so that the text
+// need not be kept. Decimal digits alone are the usual case and need no
+// conversion.
+bool textFollowsValue(const TypedCell& cell, std::string_view stored) {
+  switch (cell.kind) {
+    case TypedKind::Date:
+      return cell.textLength == 0;
+    case TypedKind::Boolean:
+      return stored == (cell.number != 0 ? "1" : "0");
+    case TypedKind::Number: {
+      if (!stored.empty() && stored.size() <= 15 && (stored.size() == 1 || stored[0] != '0') &&
+          std::all_of(stored.begin(), stored.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return true;
+      return valueText(KindCode::Number, std::bit_cast<std::uint64_t>(cell.number)) == stored;
+    }
+    default:
+      return false;
+  }
+}
+
+// One column as it grows: a value per row in the buffer of its first
+// kind (numbers and booleans as numbers, dates and elapsed times as
+// microseconds, texts as indexes into its texts), which becomes the
+// column's own; which rows hold a cell; and, once it holds two kinds, the
+// bits of each row's value and each row's kind.
+struct GrownColumn {
+  enum class Store : std::uint8_t { Numbers, Micros, Indexes, Mixed };
+  KindSet seen = 0;
+  bool integral = true;
+  KindCode code = KindCode::Missing;  // the kind of every cell while there is one
+  Store store = Store::Numbers;
+  std::size_t length = 0;  // rows held
+  std::vector<double> numbers;
+  std::vector<std::int64_t> micros;
+  std::vector<std::int32_t> indexes;
+  std::vector<std::uint64_t> values;  // Mixed
+  std::vector<std::uint8_t> kinds;    // Mixed: by row
+  std::vector<std::uint8_t> validity;
+  Dictionary texts;                 // texts of text and error cells (every cell of a column read as text)
+  // Stored texts that the values do not give back (numbers written in
+  // another form, booleans written as words, the 1900-02-29 that never
+  // was), for a column that turns to text: row and place in exceptionText.
+  struct Exception {
+    std::uint64_t row, offset, length;
+  };
+  std::vector<Exception> exceptions;
+  std::string exceptionText;
+
+  static Store storeOf(KindCode code) {
+    switch (code) {
+      case KindCode::Boolean:
+      case KindCode::Number:
+        return Store::Numbers;
+      case KindCode::DateTime:
+      case KindCode::Duration:
+      case KindCode::Time:
+        return Store::Micros;
+      default:
+        return Store::Indexes;
+    }
+  }
+
+  bool present(std::size_t i) const { return i < length && (validity[i >> 3] >> (i & 7) & 1); }
+  KindCode codeAt(std::size_t i) const {
+    if (!present(i)) return KindCode::Missing;
+    return store == Store::Mixed ? static_cast<KindCode>(kinds[i]) : code;
+  }
+  std::uint64_t bitsAt(std::size_t i) const {
+    switch (store) {
+      case Store::Numbers:
+        return std::bit_cast<std::uint64_t>(numbers[i]);
+      case Store::Micros:
+        return static_cast<std::uint64_t>(micros[i]);
+      case Store::Indexes:
+        return static_cast<std::uint32_t>(indexes[i]);
+      default:
+        return values[i];
+    }
+  }
+
+  // Room for rows up to i, reserved for about expected rows at first.
+  void extend(std::size_t i, std::size_t expected) {
+    if (length == 0 && expected > 0) {
+      validity.reserve(expected / 8 + 1);
+      switch (store) {
+        case Store::Numbers: numbers.reserve(expected); break;
+        case Store::Micros: micros.reserve(expected); break;
+        default: indexes.reserve(expected); break;
+      }
+    }
+    length = i + 1;
+    validity.resize(i / 8 + 1, 0);
+    switch (store) {
+      case Store::Numbers: numbers.resize(length, 0.0); break;
+      case Store::Micros: micros.resize(length, 0); break;
+      case Store::Indexes: indexes.resize(length, 0); break;
+      case Store::Mixed:
+        values.resize(length, 0);
+        kinds.resize(length, 0);
+        break;
+    }
+  }
+
+  // From one kind's buffer to the bits and kind of every row.
+  void mix() {
+    values.resize(length);
+    for (std::size_t i = 0; i < length; ++i) values[i] = bitsAt(i);
+    kinds.assign(length, static_cast<std::uint8_t>(code));
+    std::vector<double>().swap(numbers);
+    std::vector<std::int64_t>().swap(micros);
+    std::vector<std::int32_t>().swap(indexes);
+    store = Store::Mixed;
+  }
+
+  void set(std::size_t i, KindCode cellCode, std::uint64_t bits) {
+    switch (store) {
+      case Store::Numbers: numbers[i] = std::bit_cast<double>(bits); break;
+      case Store::Micros: micros[i] = static_cast<std::int64_t>(bits); break;
+      case Store::Indexes: indexes[i] = static_cast<std::int32_t>(bits); break;
+      case Store::Mixed:
+        values[i] = bits;
+        kinds[i] = static_cast<std::uint8_t>(cellCode);
+        break;
+    }
+  }
+};
+
+}  // namespace
+
+struct GrowingColumns::State {
+  State(const std::vector<std::string>& strings, const ColumnOptions& options, std::uint64_t memoryLimit)
+      : strings(strings), options(options), memoryLimit(memoryLimit) {
+    std::int64_t unusedStop = 0;
+    selectionFor(options, wanted, unusedStop);
+    lowRow = options.firstRow > 0 ? options.firstRow : 0;
+    highRow = options.lastRow > 0 ? options.lastRow : INT64_MAX;
+    limited = options.maxRows >= 0 || options.lastRow > 0;
+    fixed = fixedFirst(options);
+    stop = fixed > 0 ? lastWantedRow(options, fixed) : options.lastRow > 0 ? options.lastRow : INT64_MAX;
+    for (std::uint32_t c : options.textColumns)
+      if (c <= kLastMappedColumn) {
+        if (asText.size() <= c) asText.resize(c + 1, 0);
+        asText[c] = 1;
+      }
+  }
+
+  bool selected(const TypedCell& cell, std::int64_t pos) const {
+    return pos >= lowRow && pos <= highRow && (wanted.empty() || wanted[cell.column]);
+  }
+
+  // The extent's rows, once the first value's row is known.
+  void startAt(std::int64_t firstPos) {
+    firstValue = firstPos;
+    first = fixed > 0 ? fixed : firstPos;
+    const std::int64_t start = first + clampCount(options.skipRows);
+    headerRow = options.header ? start : -1;
+    dataStart = start + (options.header ? 1 : 0);
+    limit = lastWantedRow(options, first);
+    dataEnd = dataStart - 1;
+    if (limited && fixed == 0) stop = lastWantedRow(options, firstPos);
+  }
+
+  void place(const TypedCell& cell, const TypedBlock& block, std::int64_t pos) {
+    const bool data = pos >= dataStart && pos <= limit;
+    if (!data && pos != headerRow) return;
+    firstColumn = std::min<std::uint32_t>(firstColumn, cell.column);
+    lastColumn = std::max<std::uint32_t>(lastColumn, cell.column);
+    if (pos == headerRow) {
+      names[cell.column] = std::string(textOf(cell, block, strings, scratch));
+      return;
+    }
+    dataEnd = std::max(dataEnd, pos);
+    if (columns.size() <= cell.column) columns.resize(cell.column + 1);
+    std::unique_ptr<GrownColumn>& slot = columns[cell.column];
+    if (slot == nullptr) slot = std::make_unique<GrownColumn>();
+    put(*slot, cell, block, static_cast<std::size_t>(pos - dataStart), cell.column < asText.size() && asText[cell.column]);
+  }
+
+  void put(GrownColumn& g, const TypedCell& cell, const TypedBlock& block, std::size_t i, bool readAsText) {
+    const KindCode code = codeOf(cell.kind);
+    if (g.code == KindCode::Missing) {
+      g.code = code;
+      g.store = readAsText ? GrownColumn::Store::Indexes : GrownColumn::storeOf(code);
+    }
+    if (i >= g.length) {
+      cellsHeld += i + 1 - g.length;
+      // Eight bytes and a bit per row: what the column costs while it grows.
+      if (cellsHeld * 9 > memoryLimit)
+        throw Failure(TABULON_OUT_OF_MEMORY, "the sheet's extent of " + std::to_string(i + 1) + " rows and " +
+                                                 std::to_string(columns.size() - 1) + " columns needs " +
+                                                 std::to_string((cellsHeld * 9) >> 20) +
+                                                 " MiB, more than this machine has");
+      g.extend(i, reserveFor());
+    }
+    g.validity[i >> 3] |= static_cast<std::uint8_t>(1u << (i & 7));
+    g.seen |= bitOf(code);
+    if (readAsText) {
+      g.set(i, code, static_cast<std::uint32_t>(addText(g, cell, block)));
+      return;
+    }
+    if (options.kinds && cell.kind == TypedKind::Number && !isIntegral(cell.number)) g.integral = false;
+    if (g.store != GrownColumn::Store::Mixed && g.code != code) g.mix();
+    switch (code) {
+      case KindCode::Boolean:
+      case KindCode::Number:
+        g.set(i, code, std::bit_cast<std::uint64_t>(cell.number));
+        break;
+      case KindCode::DateTime:
+      case KindCode::Duration:
+      case KindCode::Time:
+        g.set(i, code, static_cast<std::uint64_t>(cell.micros));
+        break;
+      default:
+        g.set(i, code, static_cast<std::uint32_t>(addText(g, cell, block)));
+        return;
+    }
+    // Without kinds told apart, a column of mixed kinds is text: keep what
+    // the value cannot give back.
+    if (!options.kinds && code != KindCode::Duration && code != KindCode::Time) {
+      const std::string_view stored = std::string_view(block.arena).substr(cell.textOffset, cell.textLength);
+      if (!textFollowsValue(cell, stored)) {
+        g.exceptions.push_back({i, g.exceptionText.size(), stored.size()});
+        g.exceptionText.append(stored);
+      }
+    }
+  }
+
+  // Rows a new column sets room aside for: those the sheet likely has
+  // from the first data row on, while what is set aside stays within the
+  // memory allowed.
+  std::size_t reserveFor() {
+    if (expectedRows <= dataStart) return 0;
+    const auto rows = static_cast<std::uint64_t>(std::min(expectedRows, kLastRow) - dataStart + 1);
+    if ((reserved + rows) * 9 > memoryLimit) return 0;
+    reserved += rows;
+    return static_cast<std::size_t>(rows);
+  }
+
+  std::int32_t addText(GrownColumn& g, const TypedCell& cell, const TypedBlock& block) {
+    if (cell.kind == TypedKind::SharedText) return g.texts.addShared(cell.shared, strings);
+    return g.texts.addCopy(textOf(cell, block, strings, scratch));
+  }
+
+  const std::vector<std::string>& strings;
+  const ColumnOptions& options;
+  std::uint64_t memoryLimit;
+  std::vector<std::uint8_t> wanted;
+  std::int64_t lowRow = 0, highRow = INT64_MAX;
+  bool limited = false;
+  std::int64_t fixed = 0;
+  std::int64_t stop = INT64_MAX;  // rows beyond it end the sheet (when limited)
+  std::int64_t firstValue = INT64_MAX, first = 0, headerRow = -1, dataStart = 0, limit = INT64_MAX, dataEnd = 0;
+  std::uint32_t firstColumn = UINT32_MAX, lastColumn = 0;
+  RowCounter counter;
+  std::uint64_t lastKey = 0;
+  bool anyKey = false;
+  bool ended = false, unordered = false;
+  std::vector<std::uint8_t> asText;                   // by column number
+  std::vector<std::unique_ptr<GrownColumn>> columns;  // by column number
+  std::unordered_map<std::uint32_t, std::string> names;  // header texts by column number
+  std::uint64_t cellsHeld = 0;
+  std::int64_t expectedRows = 0;  // the sheet's likely last row
+  std::uint64_t reserved = 0;     // rows set aside in all columns
+  std::string scratch;
+};
+
+GrowingColumns::GrowingColumns(const std::vector<std::string>& strings, const ColumnOptions& options,
+                               std::uint64_t memoryLimit)
+    : state_(std::make_unique<State>(strings, options, memoryLimit)) {}
+
+GrowingColumns::~GrowingColumns() = default;
+
+bool GrowingColumns::ended() const { return state_->ended; }
+
+void GrowingColumns::expectRows(std::int64_t lastRow) { state_->expectedRows = lastRow; }
+
+bool GrowingColumns::add(const TypedBlock& block) {
+  State& s = *state_;
+  if (s.unordered) return false;
+  if (s.ended) return true;
+  std::size_t c = 0;
+  for (std::size_t r = 0; r < block.rows.size(); ++r) {
+    const std::int64_t number = s.counter.next(block.rows[r]);
+    const RowPlace place = placeOf(number);
+    const std::int64_t pos = place == RowPlace::None ? -1 : number;
+    // As endAtLastWantedRow: the first row beyond the last wanted one ends
+    // the sheet (rows beyond the last sheet row lie beyond any such row).
+    if (s.limited && s.stop <= kLastRow && pos > s.stop) {
+      s.ended = true;
+      return true;
+    }
+    // Placed after every other row, which only the whole sheet tells.
+    if (place == RowPlace::Beyond) {
+      s.unordered = true;
+      return false;
+    }
+    for (; c < block.cells.size() && block.cells[c].row == r; ++c) {
+      if (pos < 0) continue;
+      const TypedCell& cell = block.cells[c];
+      // A cell at or before the one before it may replace it or come first.
+      const std::uint64_t key = static_cast<std::uint64_t>(pos) << 16 | cell.column;
+      if (s.anyKey && key <= s.lastKey) {
+        s.unordered = true;
+        return false;
+      }
+      s.lastKey = key;
+      s.anyKey = true;
+      if (!s.selected(cell, pos)) continue;
+      if (s.firstValue == INT64_MAX) s.startAt(pos);
+      s.place(cell, block, pos);
+    }
+  }
+  if (block.stopped && s.limited) s.ended = true;
+  return true;
+}
+
+SheetColumns GrowingColumns::finish() {
+  State& s = *state_;
+  const ColumnOptions& options = s.options;
+  SheetColumns result;
+  if (s.firstValue == INT64_MAX || s.lastColumn == 0) return result;
+  std::int64_t dataEnd = s.dataEnd;
+  if (options.firstRow > 0 && options.lastRow > 0) dataEnd = std::max(dataEnd, std::min(s.limit, kLastRow));
+
+  std::vector<std::uint32_t> chosen;
+  const std::uint32_t lowColumn = std::max<std::uint32_t>(1, options.firstColumn);
+  const std::uint32_t highColumn = options.lastColumn > 0 ? options.lastColumn : UINT32_MAX;
+  if (!options.columns.empty()) {
+    for (std::uint32_t c : options.columns)
+      if (c >= lowColumn && c <= highColumn) chosen.push_back(c);
+  } else {
+    const bool range = options.firstColumn > 0 && options.lastColumn > 0;
+    const std::uint32_t from = range ? options.firstColumn : s.firstColumn;
+    const std::uint32_t to = range ? options.lastColumn : s.lastColumn;
+    for (std::uint32_t c = from; c <= to; ++c) chosen.push_back(c);
+  }
+  const std::int64_t rows = dataEnd - s.dataStart + 1;
+  const std::size_t width = chosen.size();
+  const auto count = static_cast<std::size_t>(rows);
+  const auto grown = [&](std::uint32_t column) -> GrownColumn* {
+    return column < s.columns.size() ? s.columns[column].get() : nullptr;
+  };
+
+  result.rows = rows;
+  result.columns.resize(width);
+  std::uint64_t needed = 0;
+  for (std::size_t c = 0; c < width; ++c) {
+    const GrownColumn* g = grown(chosen[c]);
+    ColumnType type = g == nullptr ? ColumnType::Null : typeOf(g->seen, g->integral, options.kinds);
+    const bool readAsText = chosen[c] < s.asText.size() && s.asText[chosen[c]];
+    if (readAsText && type != ColumnType::Null) type = ColumnType::Text;
+    result.columns[c].type = type;
+    needed += bytesFor(type, static_cast<std::uint64_t>(rows));
+  }
+  if (needed > s.memoryLimit)
+    throw Failure(TABULON_OUT_OF_MEMORY, "the sheet's extent of " + std::to_string(rows) + " rows and " +
+                                             std::to_string(width) + " columns needs " +
+                                             std::to_string(needed >> 20) + " MiB, more than this machine has");
+
+  for (std::size_t c = 0; c < width; ++c) {
+    Column& column = result.columns[c];
+    if (options.header) {
+      auto name = s.names.find(chosen[c]);
+      if (name != s.names.end()) column.name = std::move(name->second);
+    } else {
+      column.name = columnLetters(chosen[c]);
+    }
+    column.nulls = rows;
+    column.length = rows;
+    if (column.type == ColumnType::Null) continue;
+    std::unique_ptr<GrownColumn> owned = std::move(s.columns[chosen[c]]);
+    GrownColumn& g = *owned;
+    const std::size_t held = g.length;
+    if (column.type == ColumnType::Union) {
+      static const char* const kNames[kKindCodes] = {"null", "boolean", "number", "datetime",
+                                                     "duration", "time", "text", "error"};
+      static const ColumnType kTypes[kKindCodes] = {ColumnType::Null, ColumnType::Boolean, ColumnType::Number,
+                                                    ColumnType::Date, ColumnType::Duration, ColumnType::Time,
+                                                    ColumnType::PlainText, ColumnType::PlainText};
+      column.children.resize(kKindCodes);
+      for (int k = 0; k < kKindCodes; ++k) {
+        column.children[k].name = kNames[k];
+        column.children[k].type = kTypes[k];
+      }
+      column.children[6].offsets.push_back(0);
+      column.children[7].offsets.push_back(0);
+      column.typeIds.resize(count);
+      column.unionOffsets.resize(count);
+      for (std::size_t i = 0; i < count; ++i) {
+        const KindCode code = g.codeAt(i);
+        Column& child = column.children[static_cast<int>(code)];
+        column.typeIds[i] = static_cast<std::int8_t>(code);
+        if (child.length >= INT32_MAX)
+          throw Failure(TABULON_OUT_OF_MEMORY, "a column holds more than 2^31 cells of one kind");
+        column.unionOffsets[i] = static_cast<std::int32_t>(child.length);
+        const std::int64_t at = child.length++;
+        switch (code) {
+          case KindCode::Missing:
+            break;
+          case KindCode::Boolean:
+            if (static_cast<std::size_t>(at >> 3) >= child.bits.size()) child.bits.push_back(0);
+            if (std::bit_cast<double>(g.bitsAt(i)) != 0)
+              child.bits[static_cast<std::size_t>(at >> 3)] |= static_cast<std::uint8_t>(1u << (at & 7));
+            break;
+          case KindCode::Number:
+            child.numbers.push_back(std::bit_cast<double>(g.bitsAt(i)));
+            break;
+          case KindCode::DateTime:
+          case KindCode::Duration:
+          case KindCode::Time:
+            child.micros.push_back(static_cast<std::int64_t>(g.bitsAt(i)));
+            break;
+          case KindCode::Text:
+          case KindCode::Error: {
+            const std::string_view text = g.texts.value(static_cast<std::int32_t>(g.bitsAt(i)));
+            if (child.characters.size() + text.size() > static_cast<std::size_t>(INT32_MAX))
+              throw Failure(TABULON_OUT_OF_MEMORY, "the texts of column " + column.name + " exceed 2 GiB");
+            child.characters.append(text);
+            child.offsets.push_back(static_cast<std::int32_t>(child.characters.size()));
+            break;
+          }
+        }
+      }
+      column.children[0].nulls = column.children[0].length;
+      column.nulls = 0;  // missing cells are kind 0, not nulls of the union
+      continue;
+    }
+    switch (column.type) {
+      case ColumnType::Boolean:
+        column.bits.assign((count + 7) / 8, 0);
+        for (std::size_t i = 0; i < held; ++i)
+          if (g.present(i) && std::bit_cast<double>(g.bitsAt(i)) != 0)
+            column.bits[i >> 3] |= static_cast<std::uint8_t>(1u << (i & 7));
+        break;
+      case ColumnType::Number:
+        // The column's own buffer is the one it grew in.
+        column.numbers = std::move(g.numbers);
+        column.numbers.resize(count, 0.0);
+        break;
+      case ColumnType::Integer:
+        column.micros.resize(count);
+        for (std::size_t i = 0; i < held; ++i)
+          column.micros[i] = g.present(i) ? static_cast<std::int64_t>(g.numbers[i]) : 0;
+        break;
+      case ColumnType::Date:
+      case ColumnType::Duration:
+      case ColumnType::Time:
+        column.micros = std::move(g.micros);
+        column.micros.resize(count, 0);
+        break;
+      case ColumnType::Text: {
+        if (g.store == GrownColumn::Store::Indexes) {
+          column.indexes = std::move(g.indexes);
+          column.indexes.resize(count, 0);
+          g.texts.finish(column);
+          break;
+        }
+        column.indexes.resize(count);
+        // Mixed kinds: every cell's text as the sheet's text writes it, in
+        // row order, into a dictionary of its own.
+        Dictionary texts;
+        std::size_t exception = 0;
+        for (std::size_t i = 0; i < held; ++i) {
+          const KindCode code = g.codeAt(i);
+          if (code == KindCode::Missing) continue;
+          if (code == KindCode::Text || code == KindCode::Error) {
+            column.indexes[i] = texts.add(g.texts.value(static_cast<std::int32_t>(g.bitsAt(i))));
+          } else if (exception < g.exceptions.size() && g.exceptions[exception].row == i) {
+            const GrownColumn::Exception& e = g.exceptions[exception++];
+            column.indexes[i] = texts.add(std::string_view(g.exceptionText).substr(e.offset, e.length));
+          } else {
+            column.indexes[i] = texts.addCopy(valueText(code, g.bitsAt(i)));
+          }
+        }
+        texts.finish(column);
+        break;
+      }
+      default:
+        break;
+    }
+    column.validity = std::move(g.validity);
+    column.validity.resize((count + 7) / 8, 0);
+    std::int64_t present = 0;
+    for (std::uint8_t byte : column.validity) present += __builtin_popcount(byte);
+    column.nulls = rows - present;
+    if (column.nulls == 0) std::vector<std::uint8_t>().swap(column.validity);
   }
   return result;
 }

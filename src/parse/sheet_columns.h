@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,37 @@ struct ColumnOptions {
 // extent needs more than memoryLimit bytes.
 SheetColumns assembleColumns(std::vector<TypedBlock>& blocks, const std::vector<std::string>& sharedStrings,
                              const ColumnOptions& options, std::uint64_t memoryLimit);
+
+// The columns of assembleColumns, grown block by block as the blocks come,
+// in document order, so that a block's cells need not be kept until the
+// last block: each value goes into its column's row as it comes, and a
+// column's type is decided once every cell is in. That relies on the
+// usual order of a sheet (every cell after the one before it, no row
+// beyond the format's last row); a sheet that leaves it is told apart and
+// must be assembled from all its blocks at once.
+class GrowingColumns {
+ public:
+  GrowingColumns(const std::vector<std::string>& sharedStrings, const ColumnOptions& options,
+                 std::uint64_t memoryLimit);
+  ~GrowingColumns();
+  GrowingColumns(const GrowingColumns&) = delete;
+  GrowingColumns& operator=(const GrowingColumns&) = delete;
+
+  // Places the next block's cells. False when the sheet leaves the usual
+  // order (then and for every later block). Throws as assembleColumns.
+  bool add(const TypedBlock& block);
+  // True once no later block can add a cell.
+  bool ended() const;
+  // The sheet likely ends near row lastRow: columns set room aside for
+  // that many rows, so that they need not move as they grow.
+  void expectRows(std::int64_t lastRow);
+  // The columns of every block added.
+  SheetColumns finish();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 // How the blocks of a sheet are read for options: which columns and rows,
 // and (stopAfter) the last wanted row when it is known before any cell is

@@ -1,5 +1,7 @@
 #include "parse/sheet_pipeline.h"
 
+#include <string.h>
+
 #include <algorithm>
 #include <future>
 #include <memory>
@@ -20,8 +22,23 @@ namespace {
 // give back.
 class BufferRing {
  public:
-  explicit BufferRing(std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) free_.push_back(std::make_unique<std::string>());
+  // The buffers come from stock (when not null) and go back to it.
+  // capacity: what a buffer is made to hold at once, so that it never
+  // regrows by copying what it holds.
+  BufferRing(std::size_t count, std::size_t capacity, Stock<std::string>* stock) : capacity_(capacity), stock_(stock) {
+    for (std::size_t i = 0; i < count; ++i)
+      free_.push_back(stock != nullptr ? stock->take() : std::make_unique<std::string>());
+  }
+
+  // Called once every job has given its buffer back.
+  ~BufferRing() {
+    if (stock_ == nullptr) return;
+    for (std::unique_ptr<std::string>& buffer : free_) stock_->give(std::move(buffer));
+  }
+
+  // The buffer that was being filled when reading ended early.
+  void keep(std::unique_ptr<std::string> buffer) {
+    if (buffer != nullptr) give(std::move(buffer));
   }
 
   // A free buffer; while there is none, runs the group's queued jobs or
@@ -35,6 +52,7 @@ class BufferRing {
     std::unique_ptr<std::string> buffer = std::move(free_.back());
     free_.pop_back();
     buffer->clear();
+    buffer->reserve(capacity_);
     return buffer;
   }
 
@@ -44,6 +62,8 @@ class BufferRing {
   }
 
  private:
+  std::size_t capacity_;
+  Stock<std::string>* stock_;
   std::mutex mutex_;
   std::vector<std::unique_ptr<std::string>> free_;
 };
@@ -76,14 +96,17 @@ void readRowBlocks(std::string_view text, unsigned count, RowBlockSink& sink) {
 }
 
 void streamRowBlocks(Zippy::ZipArchive& archive, const std::string& part, unsigned threads,
-                     std::size_t blockBytes, RowBlockSink& sink) {
+                     std::size_t blockBytes, RowBlockSink& sink, Stock<std::string>* buffers) {
   threads = std::max(1u, threads);
   blockBytes = std::max<std::size_t>(1, blockBytes);
   bool started = false;
   bool recode = false, markChecked = false;
   std::size_t blocks = 0;
   std::vector<std::future<void>> done;
-  BufferRing ring(2 * static_cast<std::size_t>(threads) + 2);
+  // Pieces of inflated text: small against a block, so that a block's
+  // buffer holds little more than the block.
+  const std::size_t chunkBytes = std::clamp<std::size_t>(blockBytes / 8, 16u << 10, 1u << 20);
+  BufferRing ring(2 * static_cast<std::size_t>(threads) + 2, blockBytes + 2 * chunkBytes, buffers);
   // Destroyed before the ring: it waits for the jobs that give buffers back.
   // One thread asked for: every block is read on this thread.
   JobGroup group(threads == 1);
@@ -135,9 +158,12 @@ void streamRowBlocks(Zippy::ZipArchive& archive, const std::string& part, unsign
         }
       }
       if (before > searchFrom) {
-        // Only a tag that starts before the new bytes can straddle them.
-        std::size_t lt = current->rfind('<', before - 1);
-        if (lt != std::string::npos) searchFrom = std::max(searchFrom, lt);
+        // Only a tag that starts before the new bytes can straddle them;
+        // with none since searchFrom, the search starts at the new bytes
+        // (so that a long text without tags is searched once, not once
+        // per piece).
+        const void* lt = memrchr(current->data() + searchFrom, '<', before - searchFrom);
+        searchFrom = lt != nullptr ? static_cast<std::size_t>(static_cast<const char*>(lt) - current->data()) : before;
       }
       cuts.clear();
       std::string_view text(*current);
@@ -166,13 +192,14 @@ void streamRowBlocks(Zippy::ZipArchive& archive, const std::string& part, unsign
       submit(std::move(current), first);
       current = std::move(rest);
       return true;
-    });
+    }, chunkBytes);
     if (!recode && !enough) {
       // Numbered before the buffer moves: the first block's number reads it.
       const std::size_t last = newBlock();
       submit(std::move(current), last);
     }
     group.wait();
+    ring.keep(std::move(current));
   } catch (const Zippy::ZipRuntimeError& error) {
     throw memberFailure(part, error);
   }

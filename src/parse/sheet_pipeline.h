@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "parse/read_stock.h"
 #include "zip/zip_archive.h"
 
 namespace tabulon {
@@ -67,8 +68,9 @@ class BlockResults {
 };
 
 // Bytes of sheet text per block: large enough that a job's overhead does
-// not show, small enough that inflating and reading overlap early.
-constexpr std::size_t kBlockBytes = 4u << 20;
+// not show, small enough that inflating and reading overlap early and
+// that the few blocks in flight stay in memory already touched.
+constexpr std::size_t kBlockBytes = 512u << 10;
 
 // Streams the archive member part through sink in blocks of blockBytes,
 // read as jobs of the process-wide pool; threads bounds the blocks in
@@ -76,8 +78,9 @@ constexpr std::size_t kBlockBytes = 4u << 20;
 // thread. Both are taken as at least 1. Throws a Failure when the member is
 // missing or damaged; an exception of a block job is rethrown after all
 // jobs have ended. Several streams may run at once, on one archive or many.
+// The block buffers come from buffers when it is given, and go back to it.
 void streamRowBlocks(Zippy::ZipArchive& archive, const std::string& part, unsigned threads,
-                     std::size_t blockBytes, RowBlockSink& sink);
+                     std::size_t blockBytes, RowBlockSink& sink, Stock<std::string>* buffers = nullptr);
 
 // The same over text in memory, cut into count blocks (read on the
 // calling thread when count is 1).

@@ -71,11 +71,8 @@ class TypedRows {
   }
 
   void startRow(bool numbered, std::string_view r) {
-    RowHead head;
-    if (numbered) {
-      head.numbered = true;
-      // Unreadable numbers count as row 0, as in the text.
-      if (!rowscan::parseInt(r, head.number)) head.number = 0;
+    const RowHead head = rowNumberOf(numbered, r);
+    if (head.numbered) {
       number_ = head.number;
       known_ = true;
     } else if (known_) {

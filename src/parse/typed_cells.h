@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "parse/cell_value.h"
+#include "parse/row_numbers.h"
 
 namespace tabulon {
 
@@ -38,14 +39,7 @@ struct TypedCell {
   };
 };
 
-struct RowHead {
-  std::int32_t number = 0;  // as written in r; meaningless when !numbered
-  bool numbered = false;    // false: the previous row's number + 1
-};
-
-// Rows numbered beyond the format's last row come after every other row
-// when cells are placed; only damaged files have them.
-constexpr std::int64_t kLastSheetRow = 1048576;
+using RowHead = RowNumber;
 
 // Which cells a block reads, and how. Rows whose number the block knows
 // (written, or following a written one) are left unread outside
@@ -73,6 +67,15 @@ struct TypedBlock {
   static constexpr std::int64_t kNoCell = -1, kUnknownRow = -2;
   std::int64_t firstCellRow = kNoCell;
   bool stopped = false;  // a row beyond stopAfter ended the block
+
+  // Empty, as made, with its memory kept.
+  void clear() {
+    rows.clear();
+    cells.clear();
+    arena.clear();
+    firstCellRow = kNoCell;
+    stopped = false;
+  }
 };
 
 // Reads the rows of block into result. context.styles should count every
