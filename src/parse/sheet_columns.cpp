@@ -251,6 +251,36 @@ std::uint64_t bytesFor(ColumnType type, std::uint64_t rows) {
   }
 }
 
+// Makes column a dense union of rows cells: one child per kind code, in
+// code order, the two text children with their first offset.
+void startUnion(Column& column, std::size_t rows) {
+  static const char* const kNames[kKindCodes] = {"null", "boolean", "number", "datetime",
+                                                 "duration", "time", "text", "error"};
+  static const ColumnType kTypes[kKindCodes] = {ColumnType::Null, ColumnType::Boolean, ColumnType::Number,
+                                                ColumnType::Date, ColumnType::Duration, ColumnType::Time,
+                                                ColumnType::PlainText, ColumnType::PlainText};
+  column.children.resize(kKindCodes);
+  for (int k = 0; k < kKindCodes; ++k) {
+    column.children[k].name = kNames[k];
+    column.children[k].type = kTypes[k];
+  }
+  column.children[6].offsets.push_back(0);
+  column.children[7].offsets.push_back(0);
+  column.typeIds.resize(rows);
+  column.unionOffsets.resize(rows);
+}
+
+// Gives row of a union its type id and its offset in the child of code,
+// and returns that slot of the child, whose length counts it.
+std::int64_t placeInUnion(Column& column, std::size_t row, KindCode code) {
+  Column& child = column.children[static_cast<int>(code)];
+  column.typeIds[row] = static_cast<std::int8_t>(code);
+  if (child.length >= INT32_MAX)
+    throw Failure(TABULON_OUT_OF_MEMORY, "a column holds more than 2^31 cells of one kind");
+  column.unionOffsets[row] = static_cast<std::int32_t>(child.length);
+  return child.length++;
+}
+
 // The cells of one union column, row by row, turned into its children.
 class UnionBuilder {
  public:
@@ -259,29 +289,12 @@ class UnionBuilder {
   void place(std::size_t row, const TypedCell& cell, const TypedBlock& block) { cells_[row] = {&cell, &block}; }
 
   void finish(Column& column, const std::vector<std::string>& strings) {
-    static const char* const kNames[kKindCodes] = {"null", "boolean", "number", "datetime",
-                                                   "duration", "time", "text", "error"};
-    static const ColumnType kTypes[kKindCodes] = {ColumnType::Null, ColumnType::Boolean, ColumnType::Number,
-                                                  ColumnType::Date, ColumnType::Duration, ColumnType::Time,
-                                                  ColumnType::PlainText, ColumnType::PlainText};
-    column.children.resize(kKindCodes);
-    for (int k = 0; k < kKindCodes; ++k) {
-      column.children[k].name = kNames[k];
-      column.children[k].type = kTypes[k];
-    }
-    column.children[6].offsets.push_back(0);
-    column.children[7].offsets.push_back(0);
-    column.typeIds.resize(cells_.size());
-    column.unionOffsets.resize(cells_.size());
+    startUnion(column, cells_.size());
     for (std::size_t i = 0; i < cells_.size(); ++i) {
       const auto [cell, block] = cells_[i];
       const KindCode code = cell == nullptr ? KindCode::Missing : codeOf(cell->kind);
       Column& child = column.children[static_cast<int>(code)];
-      column.typeIds[i] = static_cast<std::int8_t>(code);
-      if (child.length >= INT32_MAX)
-        throw Failure(TABULON_OUT_OF_MEMORY, "a column holds more than 2^31 cells of one kind");
-      column.unionOffsets[i] = static_cast<std::int32_t>(child.length);
-      const std::int64_t at = child.length++;
+      const std::int64_t at = placeInUnion(column, i, code);
       switch (code) {
         case KindCode::Missing:
           break;
@@ -1005,28 +1018,11 @@ SheetColumns GrowingColumns::finish() {
     GrownColumn& g = *owned;
     const std::size_t held = g.length;
     if (column.type == ColumnType::Union) {
-      static const char* const kNames[kKindCodes] = {"null", "boolean", "number", "datetime",
-                                                     "duration", "time", "text", "error"};
-      static const ColumnType kTypes[kKindCodes] = {ColumnType::Null, ColumnType::Boolean, ColumnType::Number,
-                                                    ColumnType::Date, ColumnType::Duration, ColumnType::Time,
-                                                    ColumnType::PlainText, ColumnType::PlainText};
-      column.children.resize(kKindCodes);
-      for (int k = 0; k < kKindCodes; ++k) {
-        column.children[k].name = kNames[k];
-        column.children[k].type = kTypes[k];
-      }
-      column.children[6].offsets.push_back(0);
-      column.children[7].offsets.push_back(0);
-      column.typeIds.resize(count);
-      column.unionOffsets.resize(count);
+      startUnion(column, count);
       for (std::size_t i = 0; i < count; ++i) {
         const KindCode code = g.codeAt(i);
         Column& child = column.children[static_cast<int>(code)];
-        column.typeIds[i] = static_cast<std::int8_t>(code);
-        if (child.length >= INT32_MAX)
-          throw Failure(TABULON_OUT_OF_MEMORY, "a column holds more than 2^31 cells of one kind");
-        column.unionOffsets[i] = static_cast<std::int32_t>(child.length);
-        const std::int64_t at = child.length++;
+        const std::int64_t at = placeInUnion(column, i, code);
         switch (code) {
           case KindCode::Missing:
             break;
